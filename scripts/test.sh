@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs what is missing, builds everything and runs every test:
+# native unit tests, the virtual printer's tests, the Windows side under
+# Wine, the end-to-end tests of the real Morvane.exe, the unit tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of
+# every fuzz target.
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${MORVANE_BUILD_DIR:-$top/build}"
+"$top/scripts/deps.sh"
+"$top/scripts/build.sh"
+
+. "$top/scripts/xvfb.sh"
+start_display
+trap stop_display EXIT INT TERM
+
+status=0
+echo "== Unit, virtual printer, Wine and end-to-end tests"
+(cd "$build/native" && ctest --output-on-failure --timeout 600) || status=1
+
+echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S "$top" -B "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=address,undefined \
+      -DMORVANE_WINE_TESTS=OFF >/dev/null
+cmake --build "$build/sanitize" -j "$(nproc)" >/dev/null
+(cd "$build/sanitize" && ctest --output-on-failure --timeout 300) || status=1
+
+if [ -x "$top/scripts/fuzz.sh" ]; then
+  echo "== Fuzz smoke run"
+  "$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" "$build/fuzz" || status=1
+fi
+exit $status

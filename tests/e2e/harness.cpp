@@ -1,0 +1,234 @@
+#include "harness.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out.empty() ? "-" : out;
+}
+
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    if (hex == "-") return out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    return out;
+}
+
+std::string HexBytes(const std::vector<unsigned char>& bytes) {
+    std::string out;
+    char b[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(b, sizeof b, "%02x", c);
+        if (!out.empty()) out += ' ';
+        out += b;
+    }
+    return out;
+}
+
+std::string Paths::WinBuild() { return MORVANE_WIN_BUILD_DIR; }
+std::string Paths::Prefix() { return MORVANE_WINEPREFIX; }
+std::string Paths::Artifacts() {
+    std::string dir = MORVANE_ARTIFACT_DIR;
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::map<std::string, std::string> WineEnv() {
+    const char* display = std::getenv("DISPLAY");
+    return {
+        {"WINEPREFIX", Paths::Prefix()},
+        {"WINEDEBUG", "-all"},
+        {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+        {"DISPLAY", display ? display : ""},
+        {"LANG", "en_US.UTF-8"},
+        {"LC_ALL", "en_US.UTF-8"},
+    };
+}
+
+void LinkDosDevice(const std::string& name, const std::string& target) {
+    fs::path link = fs::path(Paths::Prefix()) / "dosdevices" / name;
+    std::error_code ec;
+    fs::remove(link, ec);
+    if (!target.empty()) fs::create_symlink(target, link, ec);
+    ASSERT_FALSE(ec) << "cannot link " << link << " -> " << target << ": " << ec.message();
+}
+
+RunFolder::RunFolder(Library library, bool withSkin) {
+    fs::path base = fs::path(MORVANE_ARTIFACT_DIR).parent_path() / "e2e-runs";
+    fs::create_directories(base);
+    std::string tmpl = (base / "run-XXXXXX").string();
+    path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
+    fs::path product = fs::path(Paths::WinBuild()) / "Morvane";
+    fs::copy_file(product / "Morvane.exe", fs::path(path_) / "Morvane.exe");
+    fs::copy_file(product / "SkinPlusPlusDLL.dll", fs::path(path_) / "SkinPlusPlusDLL.dll");
+    if (withSkin) fs::copy_file(product / "XPCorona.ssk", fs::path(path_) / "XPCorona.ssk");
+    if (library == Library::Real)
+        fs::copy_file(product / "TarnPortDll.dll", fs::path(path_) / "TarnPortDll.dll");
+    else if (library == Library::Fake)
+        fs::copy_file(fs::path(Paths::WinBuild()) / "e2e" / "fake-port-library" / "TarnPortDll.dll",
+                      fs::path(path_) / "TarnPortDll.dll");
+}
+
+RunFolder::~RunFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
+std::string RunFolder::WinPath(const std::string& file) const {
+    std::string p = "Z:" + (fs::path(path_) / file).string();
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+void RunFolder::WriteFile(const std::string& name, const std::string& contents) const {
+    std::ofstream(fs::path(path_) / name, std::ios::binary) << contents;
+}
+
+namespace {
+Driver& Instance() {
+    static Driver driver;
+    return driver;
+}
+}  // namespace
+
+Driver& Driver::Get() {
+    Driver& driver = Instance();
+    if (!driver.process_) {
+        driver.process_ = std::make_unique<Process>();
+        std::string exe = Paths::WinBuild() + "/e2e/morvane_driver.exe";
+        driver.process_->Start({"wine", exe}, WineEnv(), "", true);
+    }
+    return driver;
+}
+
+std::string Driver::Try(const std::string& command, int timeoutMs) {
+    std::string line;
+    if (!process_->Send(command) || !process_->ReadLine(&line, timeoutMs)) {
+        // A driver that stopped answering is of no further use: start afresh.
+        process_.reset();
+        return "err driver did not answer '" + command + "'";
+    }
+    return line;
+}
+
+std::string Driver::Do(const std::string& command, int timeoutMs) {
+    std::string line = Try(command, timeoutMs);
+    EXPECT_EQ(line.rfind("ok", 0), 0u) << "driver: " << command << " -> " << line;
+    return line.size() > 3 ? line.substr(3) : std::string();
+}
+
+void Driver::ShutdownIfRunning() {
+    Driver& driver = Instance();
+    if (driver.process_) {
+        driver.process_->Send("quit");
+        driver.process_->WaitExit(5000);
+        driver.process_.reset();
+    }
+}
+
+Morvane::Morvane(const RunFolder& folder, const std::map<std::string, std::string>& env, const std::string& title) {
+    auto all = WineEnv();
+    for (const auto& [k, v] : env) all[k] = v;
+    process_.Start({"wine", "Morvane.exe"}, all, folder.Path(), false);
+    started_ = Driver::Get().Try("find " + Hex(title) + " 30000", 35000) == "ok";
+}
+
+Morvane::~Morvane() {
+    // Leave no message box behind for the next test, then end the program.
+    if (started_ && process_.Running()) Driver::Get().Try("dismiss", 2000);
+    process_.Kill();
+}
+
+std::string Morvane::Text(int id) { return Unhex(Driver::Get().Do("text " + std::to_string(id))); }
+void Morvane::SetText(int id, const std::string& text) { Driver::Get().Do("settext " + std::to_string(id) + " " + Hex(text)); }
+void Morvane::Select(int id, int index) { Driver::Get().Do("select " + std::to_string(id) + " " + std::to_string(index)); }
+int Morvane::CurSel(int id) { return std::atoi(Driver::Get().Do("cursel " + std::to_string(id)).c_str()); }
+
+std::vector<std::string> Morvane::Items(int id) {
+    std::string all = Driver::Get().Do("items " + std::to_string(id));
+    std::vector<std::string> items;
+    size_t i = 0;
+    while (!all.empty() && i <= all.size()) {
+        size_t j = all.find(',', i);
+        if (j == std::string::npos) j = all.size();
+        items.push_back(Unhex(all.substr(i, j - i)));
+        i = j + 1;
+    }
+    return items;
+}
+
+void Morvane::TypeChar(int id, int code) {
+    Driver::Get().Do("char " + std::to_string(id) + " " + std::to_string(code));
+    Sync();
+}
+
+std::string Morvane::TakeMessage(int timeoutMs) {
+    std::string line = Driver::Get().Try("msgbox " + std::to_string(timeoutMs), timeoutMs + 10000);
+    if (line.rfind("ok ", 0) != 0) return "<" + line + ">";
+    std::string rest = line.substr(3);
+    size_t sp = rest.find(' ');
+    std::string caption = Unhex(rest.substr(0, sp));
+    std::string text = Unhex(sp == std::string::npos ? "-" : rest.substr(sp + 1));
+    Driver::Get().Do("dismiss");
+    return caption + "|" + text;
+}
+
+bool Morvane::NoMessageFor(int ms) { return Driver::Get().Try("msgbox " + std::to_string(ms), ms + 10000) != std::string("ok") &&
+                                             Driver::Get().Try("nomsgbox") == "ok"; }
+
+void Morvane::Screenshot(const std::string& name) {
+    std::string file = Paths::Artifacts() + "/" + name + ".png";
+    std::string cmd = "import -window root '" + file + "' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "screenshot failed: " << file;
+}
+
+void Morvane::OpenPort(int portIndex, int baudIndex) {
+    Select(kPortList, portIndex);
+    Select(kBaudList, baudIndex);
+    Click(kOpenButton);
+    Sync();
+    ASSERT_EQ(Text(kOpenButton), "Close") << "the port did not open";
+}
+
+void WineEnvironment::SetUp() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        int n = 90;
+        while (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) ++n;
+        std::string name = ":" + std::to_string(n);
+        xvfb_.Start({"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, "", false);
+        for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        setenv("DISPLAY", name.c_str(), 1);
+    }
+    std::string ensure = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/ensure-prefix.sh '" + Paths::Prefix() + "'";
+    ASSERT_EQ(std::system(ensure.c_str()), 0) << "cannot create the Wine prefix";
+}
+
+void WineEnvironment::TearDown() {
+    Driver::ShutdownIfRunning();
+    std::string kill = "WINEPREFIX='" + Paths::Prefix() + "' wineserver -k >/dev/null 2>&1";
+    if (std::system(kill.c_str()) != 0) { /* no server left to end */ }
+    xvfb_.Kill();
+}
+
+}  // namespace e2e

@@ -1,0 +1,9 @@
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new e2e::WineEnvironment);
+    return RUN_ALL_TESTS();
+}

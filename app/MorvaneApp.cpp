@@ -1,0 +1,40 @@
+#include "app/MorvaneApp.h"
+
+#include "dialog/Morvane2NewDlg.h"
+#include "libs/skin/skin.h"
+
+namespace {
+
+constexpr char kSkinFile[] = "XPCorona.ssk";   // found by the skinning library
+constexpr LANGID kInterfaceLanguage = 1033;    // English (United States)
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CMorvaneApp, CWinApp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+CMorvaneApp theApp;
+
+CMorvaneApp::CMorvaneApp() = default;
+
+CMorvaneApp::~CMorvaneApp() = default;
+
+BOOL CMorvaneApp::InitInstance() {
+    AfxEnableControlContainer();
+
+    // Before any window exists, so that every window gets the skin's look.
+    // A missing or unusable skin leaves the plain look: the result is not used.
+    InitializeSkin(kSkinFile);
+
+    // Ask for the English resources; the platform resolves every template and
+    // string by id alone, this thread's interface language first.
+    SetThreadUILanguage(kInterfaceLanguage);
+
+    CMorvane2NewDlg dlg(nullptr);
+    m_pMainWnd = &dlg;
+    dlg.DoModal();  // OK and Cancel end the program alike
+
+    // No message loop of our own: the program ends with the dialog.
+    return FALSE;
+}

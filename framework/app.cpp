@@ -1,0 +1,99 @@
+// The application object, the program's entry point and the framework's
+// process-wide helpers.
+#include "framework/framework.h"
+
+#include <vector>
+
+namespace {
+
+CWinApp* g_app = nullptr;
+bool g_controlContainerRequested = false;
+
+// The default application name: the program file's name without directory
+// and extension ("Morvane").
+std::string ModuleBaseName() {
+    char path[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name(path, length < MAX_PATH ? length : 0);
+    if (size_t slash = name.find_last_of("\\/"); slash != std::string::npos) name.erase(0, slash + 1);
+    if (size_t dot = name.rfind('.'); dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+}  // namespace
+
+// --- CWinApp ----------------------------------------------------------------
+
+BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
+END_MESSAGE_MAP()
+
+CWinApp::CWinApp(const char* appName) : m_appName(appName != nullptr ? appName : ModuleBaseName()) {
+    m_pszAppName = m_appName.c_str();
+    g_app = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_app == this) g_app = nullptr;
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+
+int CWinApp::ExitInstance() { return 0; }
+
+int CWinApp::Run() {
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    return ExitInstance();
+}
+
+void CWinApp::OnHelp() {}
+
+CWinApp* AfxGetApp() { return g_app; }
+
+HINSTANCE AfxGetInstanceHandle() {
+    if (g_app != nullptr && g_app->m_hInstance != nullptr) return g_app->m_hInstance;
+    return ::GetModuleHandleA(nullptr);
+}
+
+void AfxEnableControlContainer() { g_controlContainerRequested = true; }
+
+bool AfxControlContainerEnabled() { return g_controlContainerRequested; }
+
+void AfxInitCommonControls() {
+    static bool done = false;
+    if (done) return;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
+    done = ::InitCommonControlsEx(&icc) != FALSE;
+}
+
+std::string AfxLoadString(UINT id) {
+    // Long enough for any string of the program's tables.
+    std::vector<char> buf(1024, '\0');
+    int length = ::LoadStringA(AfxGetInstanceHandle(), id, buf.data(), static_cast<int>(buf.size()));
+    return std::string(buf.data(), length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+int AfxMessageBox(const char* text, UINT type) {
+    HWND owner = ::GetActiveWindow();
+    if (owner == nullptr && g_app != nullptr && g_app->m_pMainWnd != nullptr) owner = g_app->m_pMainWnd->m_hWnd;
+    const char* caption = g_app != nullptr ? g_app->m_pszAppName : nullptr;
+    return ::MessageBoxA(owner, text, caption, type);
+}
+
+// --- entry point ------------------------------------------------------------
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr) return -1;
+    app->m_hInstance = instance;
+    try {
+        AfxInitCommonControls();
+        if (!app->InitInstance()) return app->ExitInstance();
+        return app->Run();
+    } catch (...) {
+        return -1;
+    }
+}

@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace morvane {
 
@@ -22,5 +24,29 @@ int ReadSerialReply(HANDLE port, std::uint8_t* buf, int wanted);
 
 // Closes without purging.
 void CloseSerialPort(HANDLE port);
+
+// The settings behind OpenSerialPort, as data a test can check.
+
+// Both buffers, transfers under way left alone (PURGE_TXCLEAR | PURGE_RXCLEAR).
+constexpr DWORD kPurgeBuffers = PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// A request for n bytes returns when they are all in, when 100 ms pass
+// between two bytes, or after 100 + n ms; writes have no time-out.
+constexpr COMMTIMEOUTS kSerialTimeouts = {
+    100,  // ReadIntervalTimeout
+    1,    // ReadTotalTimeoutMultiplier
+    100,  // ReadTotalTimeoutConstant
+    0,    // WriteTotalTimeoutMultiplier
+    0,    // WriteTotalTimeoutConstant
+};
+
+// Changes only the fields the tool owns (speed, 8N1, binary, no parity check,
+// DTR/RTS held off, no XON/XOFF); everything else keeps what the port had.
+void ApplyLineSettings(DCB& dcb, int baudRate);
+
+// The name CreateFileA is given for a port-list name: "COM10:" and above only
+// resolve in the device namespace ("\\.\COM10", no colon); every other name,
+// COM1..COM9 included, goes unchanged.
+std::string SerialDeviceName(std::string_view portName);
 
 }  // namespace morvane

@@ -1,0 +1,122 @@
+#include "port/serial_port.h"
+
+#include <cstdio>
+
+#include "protocol/pause.h"
+#include "protocol/read_budget.h"
+
+namespace morvane {
+namespace {
+
+// Owns a handle from the moment CreateFileA returns it, so that no early
+// return leaks it; Release() hands it to the caller.
+class OwnedHandle {
+public:
+    explicit OwnedHandle(HANDLE h) : h_(h) {}
+    ~OwnedHandle() {
+        if (IsPortOpen(h_)) CloseHandle(h_);
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    HANDLE Get() const { return h_; }
+    HANDLE Release() {
+        HANDLE h = h_;
+        h_ = nullptr;
+        return h;
+    }
+
+private:
+    HANDLE h_;
+};
+
+// The blocking pause of the calling (user-interface) thread.
+class SleepPause final : public Pause {
+public:
+    void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
+};
+
+}  // namespace
+
+std::string SerialDeviceName(std::string_view portName) {
+    constexpr std::string_view kCom = "COM";
+    std::string_view rest = portName;
+    if (rest.substr(0, kCom.size()) != kCom) return std::string(portName);
+    rest.remove_prefix(kCom.size());
+    if (!rest.empty() && rest.back() == ':') rest.remove_suffix(1);
+    if (rest.empty() || rest.size() > 5) return std::string(portName);
+    unsigned number = 0;
+    for (char c : rest) {
+        if (c < '0' || c > '9') return std::string(portName);
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (number < 10) return std::string(portName);
+    return "\\\\.\\COM" + std::to_string(number);
+}
+
+void ApplyLineSettings(DCB& dcb, int baudRate) {
+    dcb.BaudRate = static_cast<DWORD>(baudRate);
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+}
+
+HANDLE OpenSerialPort(const char* portName, int baudRate) {
+    const std::string device = SerialDeviceName(portName != nullptr ? portName : "");
+    OwnedHandle port(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!IsPortOpen(port.Get())) {
+        char line[48];
+        std::snprintf(line, sizeof line, "Open Port Failed(%d).\r\n", static_cast<int>(GetLastError()));
+        OutputDebugStringA(line);
+        return nullptr;
+    }
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port.Get(), &dcb);  // a refusal shows up in SetCommState
+    ApplyLineSettings(dcb, baudRate);
+    if (!SetCommState(port.Get(), &dcb)) {
+        PurgeComm(port.Get(), kPurgeBuffers);
+        return nullptr;
+    }
+
+    COMMTIMEOUTS timeouts{};
+    GetCommTimeouts(port.Get(), &timeouts);  // every field is replaced below
+    timeouts = kSerialTimeouts;
+    if (!SetCommTimeouts(port.Get(), &timeouts)) {
+        PurgeComm(port.Get(), kPurgeBuffers);
+        return nullptr;
+    }
+
+    PurgeComm(port.Get(), kPurgeBuffers);
+    return port.Release();
+}
+
+bool WriteSerialFrame(HANDLE port, const std::uint8_t* frame, int length) {
+    PurgeComm(port, kPurgeBuffers);
+    if (length < 0) return false;
+    DWORD written = 0;
+    return WriteFile(port, frame, static_cast<DWORD>(length), &written, nullptr) != FALSE;
+}
+
+int ReadSerialReply(HANDLE port, std::uint8_t* buf, int wanted) {
+    if (wanted <= 0) return -1;
+    // A failed request delivers nothing and so counts as an empty one.
+    const ReadRequest request = [port](std::uint8_t* dest, int count) {
+        DWORD got = 0;
+        ReadFile(port, dest, static_cast<DWORD>(count), &got, nullptr);
+        return static_cast<int>(got);
+    };
+    SleepPause pause;
+    return ReadWithBudget(request, pause, buf, wanted);
+}
+
+void CloseSerialPort(HANDLE port) { CloseHandle(port); }
+
+}  // namespace morvane

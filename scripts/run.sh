@@ -29,12 +29,12 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-"$printer" --link "$prefix/dosdevices/com1" --log "$run/com1-printer.log" >/dev/null &
+"$printer" --link "$prefix/cables/com1" --log "$run/com1-printer.log" >/dev/null &
 pids="$pids $!"
 "$printer" --link "$run/usb1-cable" --log "$run/usb1-printer.log" >/dev/null &
 pids="$pids $!"
 i=0
-while { [ ! -e "$prefix/dosdevices/com1" ] || [ ! -e "$run/usb1-cable" ]; } && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+while { [ ! -e "$prefix/cables/com1" ] || [ ! -e "$run/usb1-cable" ]; } && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 
 # The port library reaches USB1: through the virtual printer's cable.
 usb_cable="Z:$(printf '%s' "$run/usb1-cable" | tr '/' '\\')"

@@ -79,6 +79,14 @@ TEST(Dialog, StartsWithEveryListFilledAndEveryStartingValue) {
     EXPECT_EQ(Driver::Get().Do("state 1055").substr(0, 19), "visible=0 enabled=0");
     EXPECT_EQ(app.Text(kOpenButton), "Open");
     EXPECT_EQ(app.Text(kSetAddress), "Set");
+
+    Driver::Get().Do("spinclick 1084 up");
+    app.Sync();
+    EXPECT_EQ(app.Text(kPositionEdit), "29") << "one click on the spin's upper arrow";
+    app.SetText(kPositionEdit, "255");
+    Driver::Get().Do("spinclick 1084 up");
+    app.Sync();
+    EXPECT_EQ(app.Text(kPositionEdit), "255") << "the spin goes no higher than 255";
 }
 
 TEST(Dialog, PositionFieldTakesDigitsAndOneMinusOnly) {

@@ -196,6 +196,9 @@ bool Morvane::NoMessageFor(int ms) { return Driver::Get().Try("msgbox " + std::t
                                              Driver::Get().Try("nomsgbox") == "ok"; }
 
 void Morvane::Screenshot(const std::string& name) {
+    // Let the dialog finish painting its controls first.
+    Sync();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     std::string file = Paths::Artifacts() + "/" + name + ".png";
     std::string cmd = "import -window root '" + file + "' >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "screenshot failed: " << file;
@@ -222,6 +225,11 @@ void WineEnvironment::SetUp() {
     }
     std::string ensure = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/ensure-prefix.sh '" + Paths::Prefix() + "'";
     ASSERT_EQ(std::system(ensure.c_str()), 0) << "cannot create the Wine prefix";
+    // Start Wine's session now: its start-up re-creates the COM links of the
+    // machine's serial ports, which must not undo links a test makes later.
+    // The driver keeps the session alive until the end.
+    std::string answer = Driver::Get().Try("alive", 60000);
+    ASSERT_EQ(answer.rfind("err no dialog", 0), 0u) << "the driver did not start: " << answer;
 }
 
 void WineEnvironment::TearDown() {

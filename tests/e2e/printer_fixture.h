@@ -21,7 +21,8 @@ protected:
         printer_ = std::make_unique<vprinter::VirtualPrinter>(&log_);
         std::string error;
         ASSERT_TRUE(printer_->Start(&error)) << error;
-        ASSERT_TRUE(printer_->AddLink(Paths::Prefix() + "/dosdevices/com1", &error)) << error;
+        // COM1 of the prefix is plugged into this cable socket (tests/wine/ensure-prefix.sh).
+        ASSERT_TRUE(printer_->AddLink(Paths::Prefix() + "/cables/com1", &error)) << error;
     }
     void TearDown() override {
         app_.reset();

@@ -159,8 +159,13 @@ std::string Run(const std::vector<std::string>& a) {
         LRESULT n = Send(ctl, CB_GETCOUNT, 0, 0);
         std::string out = "ok";
         for (LRESULT i = 0; i < n; ++i) {
-            char buf[512] = {};
-            Send(ctl, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buf));
+            // Wine hands a list item to another process whole only in the
+            // wide form; turn it back into the ANSI text the program sees.
+            wchar_t wide[512] = {};
+            DWORD_PTR len = 0;
+            SendMessageTimeoutW(ctl, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_NORMAL, 5000, &len);
+            char buf[1024] = {};
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, nullptr, nullptr);
             out += (i ? "," : " ") + ToHex(buf);
         }
         return out;

@@ -118,8 +118,12 @@ TEST(AnswerFrame, ReadsAnswerWithStoredTexts) {
     };
     for (const auto& c : cases) {
         const auto answer = AnswerFrame(c.frame, &settings);
-        Bytes expected = {0x1D, 0x46, c.frame[2], static_cast<std::uint8_t>(c.text.size())};
-        expected.insert(expected.end(), c.text.begin(), c.text.end());
+        Bytes expected(4 + c.text.size());
+        expected[0] = 0x1D;
+        expected[1] = 0x46;
+        expected[2] = c.frame[2];
+        expected[3] = static_cast<std::uint8_t>(c.text.size());
+        std::copy(c.text.begin(), c.text.end(), expected.begin() + 4);
         EXPECT_EQ(Hex(answer.bytes), Hex(expected)) << "frame " << Hex(c.frame);
         EXPECT_TRUE(answer.isValue);
         EXPECT_EQ(answer.text, c.text);

@@ -225,6 +225,14 @@ void WineEnvironment::SetUp() {
     }
     std::string ensure = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/ensure-prefix.sh '" + Paths::Prefix() + "'";
     ASSERT_EQ(std::system(ensure.c_str()), 0) << "cannot create the Wine prefix";
+    // The Wine server runs in the foreground, as our child: a daemon server
+    // leads a session of its own, takes the first pseudo-terminal it opens
+    // as its controlling terminal, and every printer line closed later
+    // would hang it up and make it dump its object table.
+    std::string wait = "WINEPREFIX='" + Paths::Prefix() + "' timeout 30 wineserver -w >/dev/null 2>&1";
+    if (std::system(wait.c_str()) != 0) { /* an old server that did not end is replaced below */ }
+    auto env = WineEnv();
+    server_.Start({"wineserver", "-f", "-p2"}, env, "", false);
     // Start Wine's session now: its start-up re-creates the COM links of the
     // machine's serial ports, which must not undo links a test makes later.
     // The driver keeps the session alive until the end.
@@ -234,8 +242,8 @@ void WineEnvironment::SetUp() {
 
 void WineEnvironment::TearDown() {
     Driver::ShutdownIfRunning();
-    std::string kill = "WINEPREFIX='" + Paths::Prefix() + "' wineserver -k >/dev/null 2>&1";
-    if (std::system(kill.c_str()) != 0) { /* no server left to end */ }
+    // Without clients the server ends by itself, taking Wine's services along.
+    if (!server_.WaitExit(15000)) server_.Kill();
     xvfb_.Kill();
 }
 

@@ -112,6 +112,7 @@ public:
     void TearDown() override;
 private:
     Process xvfb_;
+    Process server_;
 };
 
 }  // namespace e2e

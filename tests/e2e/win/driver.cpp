@@ -1,8 +1,9 @@
 // Drives the configuration dialog of a running Morvane.exe from a second
 // Windows process, with window messages only, the way a test robot would.
 // Reads one command per line on stdin and answers one line on stdout:
-// "ok ..." or "err ...". Texts travel hex-encoded (ANSI code-page bytes), so
-// Chinese texts and blanks survive the pipe.
+// "ok ..." or "err ...". Texts travel as hex-encoded UTF-8, read and written
+// in their wide form, so the driver sees the program's Chinese texts whatever
+// code page the driver itself runs under.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -32,13 +33,25 @@ std::string FromHex(const std::string& hex) {
     return out;
 }
 
+std::string Utf8(const wchar_t* wide) {
+    char buf[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, buf, sizeof buf, nullptr, nullptr);
+    return buf;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    wchar_t buf[2048] = {};
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, buf, 2048);
+    return buf;
+}
+
 std::string WindowText(HWND hwnd) {
-    char buf[1024] = {};
+    wchar_t buf[1024] = {};
     DWORD_PTR len = 0;
     // Time-bounded: a busy dialog must not hang the driver.
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL, 5000, &len))
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL, 5000, &len))
         return "";
-    return std::string(buf, static_cast<size_t>(len));
+    return Utf8(buf);
 }
 
 std::string ClassName(HWND hwnd) {
@@ -144,7 +157,12 @@ std::string Run(const std::vector<std::string>& a) {
     }
     if (!ctl) return "err no control " + arg(1);
     if (cmd == "text") return "ok " + ToHex(WindowText(ctl));
-    if (cmd == "settext") return Send(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(FromHex(arg(2)).c_str())) ? "ok" : "err";
+    if (cmd == "settext") {
+        std::wstring text = Wide(FromHex(arg(2)));
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 5000, &r);
+        return r ? "ok" : "err";
+    }
     if (cmd == "class") return "ok " + ClassName(ctl);
     if (cmd == "state") {
         char buf[128];
@@ -159,14 +177,10 @@ std::string Run(const std::vector<std::string>& a) {
         LRESULT n = Send(ctl, CB_GETCOUNT, 0, 0);
         std::string out = "ok";
         for (LRESULT i = 0; i < n; ++i) {
-            // Wine hands a list item to another process whole only in the
-            // wide form; turn it back into the ANSI text the program sees.
             wchar_t wide[512] = {};
             DWORD_PTR len = 0;
             SendMessageTimeoutW(ctl, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_NORMAL, 5000, &len);
-            char buf[1024] = {};
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, nullptr, nullptr);
-            out += (i ? "," : " ") + ToHex(buf);
+            out += (i ? "," : " ") + ToHex(Utf8(wide));
         }
         return out;
     }

@@ -22,12 +22,26 @@ headless=0
 
 printer="$build/native/tools/virtual-printer/virtual-printer"
 pids=""
+server=""
 cleanup() {
+  set +e
   for p in $pids; do kill "$p" 2>/dev/null || true; done
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  # Without clients the server ends by itself, with Wine's own services;
+  # only then does the display go.
+  i=0
+  while [ -n "$server" ] && kill -0 "$server" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  [ -n "$server" ] && kill "$server" 2>/dev/null
   stop_display
 }
 trap cleanup EXIT INT TERM
+
+# The Wine server runs in the foreground as our child: a daemon server leads
+# a session of its own and would take a printer's pseudo-terminal as its
+# controlling terminal, to be hung up when the printer stops.
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+timeout 30 wineserver -w 2>/dev/null || true
+wineserver -f -p1 >/dev/null 2>&1 &
+server=$!
 
 "$printer" --link "$prefix/cables/com1" --log "$run/com1-printer.log" >/dev/null &
 pids="$pids $!"
@@ -44,7 +58,7 @@ start_display
 echo "Morvane.exe is starting; the virtual printers answer on COM1: and USB1:."
 echo "Their logs: $run/com1-printer.log, $run/usb1-printer.log"
 cd "$run/Morvane"
-WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine Morvane.exe &
+WINEDLLOVERRIDES="mscoree,mshtml=" wine Morvane.exe &
 app=$!
 pids="$pids $app"
 if [ "$headless" = 1 ]; then

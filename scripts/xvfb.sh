@@ -15,6 +15,10 @@ start_display() {
   export DISPLAY
 }
 stop_display() {
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+  fi
   XVFB_PID=""
+  return 0
 }

@@ -34,6 +34,7 @@ BOOL CMorvaneApp::InitInstance() {
     CMorvane2NewDlg dlg(nullptr);
     m_pMainWnd = &dlg;
     dlg.DoModal();  // OK and Cancel end the program alike
+    m_pMainWnd = nullptr;  // the dialog ends with this function
 
     // No message loop of our own: the program ends with the dialog.
     return FALSE;

@@ -48,6 +48,10 @@ public:
     void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 };
 
+void AddItems(CComboBox& list, const std::vector<std::string>& items) {
+    for (const std::string& item : items) list.AddString(item.c_str());
+}
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CMorvane2NewDlg, CDialog)
@@ -133,11 +137,11 @@ BOOL CMorvane2NewDlg::OnInitDialog() {
     // The port library says how many USB and LPT ports to list after the
     // 255 serial ones, and whether the machine has serial ports to preselect.
     const int comMax = GetCOMMax();
-    const int usbCount = GetUSBPort();
-    const int lptCount = GetLPTMax();
-    const morvane::PortList ports = morvane::BuildPortList(comMax, usbCount, lptCount);
-    for (const std::string& item : ports.items) m_cbPort.AddString(item.c_str());
-    if (ports.selection != morvane::kNoSelection) m_cbPort.SetCurSel(ports.selection);
+    AddItems(m_cbPort, morvane::ComPortItems());
+    AddItems(m_cbPort, morvane::UsbPortItems(GetUSBPort()));
+    AddItems(m_cbPort, morvane::LptPortItems(GetLPTMax()));
+    if (const int selection = morvane::InitialPortSelection(comMax); selection != morvane::kNoSelection)
+        m_cbPort.SetCurSel(selection);
 
     for (const morvane::ListContents& list : morvane::SettingLists()) {
         CComboBox* combo = ListById(list.controlId);

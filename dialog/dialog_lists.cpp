@@ -35,15 +35,31 @@ constexpr int kSleepTimeInitial = 60;
 
 }  // namespace
 
+std::vector<std::string> ComPortItems() {
+    std::vector<std::string> items;
+    AddNumbered(items, "COM", ":", kComPortItems);
+    return items;
+}
+
+std::vector<std::string> UsbPortItems(int usbCount) {
+    std::vector<std::string> items;
+    AddNumbered(items, "USB", ":", std::clamp(usbCount, 0, kMaxLibraryPortItems));
+    return items;
+}
+
+std::vector<std::string> LptPortItems(int lptCount) {
+    std::vector<std::string> items;
+    AddNumbered(items, "LPT", "", std::clamp(lptCount, 0, kMaxLibraryPortItems));
+    return items;
+}
+
+int InitialPortSelection(int comMax) { return comMax > 1 ? 0 : kNoSelection; }
+
 PortList BuildPortList(int comMax, int usbCount, int lptCount) {
     PortList list;
-    const int usb = std::clamp(usbCount, 0, kMaxLibraryPortItems);
-    const int lpt = std::clamp(lptCount, 0, kMaxLibraryPortItems);
-    list.items.reserve(static_cast<size_t>(kComPortItems + usb + lpt));
-    AddNumbered(list.items, "COM", ":", kComPortItems);
-    AddNumbered(list.items, "USB", ":", usb);
-    AddNumbered(list.items, "LPT", "", lpt);
-    list.selection = comMax > 1 ? 0 : kNoSelection;
+    for (auto part : {ComPortItems(), UsbPortItems(usbCount), LptPortItems(lptCount)})
+        list.items.insert(list.items.end(), part.begin(), part.end());
+    list.selection = InitialPortSelection(comMax);
     return list;
 }
 

@@ -20,8 +20,18 @@ struct PortList {
     int selection = kNoSelection;
 };
 
+// The port list's entries of one kind: "COM1:" to "COM255:" always; for
+// USB ("USB1:", ...) and LPT ("LPT1", ...) as many as the library counted,
+// none for 0 or less, at most kMaxLibraryPortItems.
+std::vector<std::string> ComPortItems();
+std::vector<std::string> UsbPortItems(int usbCount);
+std::vector<std::string> LptPortItems(int lptCount);
+
+// "COM1:" is selected only when GetCOMMax() returned more than 1.
+int InitialPortSelection(int comMax);
+
 // comMax, usbCount and lptCount are what GetCOMMax, GetUSBPort and GetLPTMax
-// returned. "COM1:" is selected only when comMax is greater than 1.
+// returned: all COM entries, then the USB ones, then the LPT ones.
 PortList BuildPortList(int comMax, int usbCount, int lptCount);
 
 // One list item: a literal text, or a string-table id (loaded afresh for

@@ -90,7 +90,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (app == nullptr) return -1;
     app->m_hInstance = instance;
     try {
-        AfxInitCommonControls();
         if (!app->InitInstance()) return app->ExitInstance();
         return app->Run();
     } catch (...) {

@@ -2,6 +2,8 @@
 // of the dialog, the character filter of the position field, and closing.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -116,10 +118,14 @@ TEST(Dialog, TextFieldsRefuseATwentyFirstCharacter) {
 
 TEST(Dialog, OneComPortAndNoLibraryPortsLeavesNoSelection) {
     RunFolder folder(RunFolder::Library::Fake);
-    Morvane app(folder, {{"MORVANE_FAKE_COUNTS", "1,0,0"}});
+    const std::string log = folder.Path() + "/library-calls.log";
+    Morvane app(folder, {{"MORVANE_FAKE_COUNTS", "1,0,0"}, {"MORVANE_FAKE_LOG", log}});
     ASSERT_TRUE(app.Started());
     EXPECT_EQ(app.Items(kPortList), ExpectedPorts(0, 0));
     EXPECT_EQ(app.CurSel(kPortList), -1);
+    std::ifstream calls(log);
+    std::string all((std::istreambuf_iterator<char>(calls)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, "GetCOMMax\nGetUSBPort\nGetLPTMax\n") << "start-up asks the port library for its counts once each";
 }
 
 TEST(Dialog, NegativeOrHugeLibraryCountsDoNotHurtStartUp) {
@@ -154,6 +160,21 @@ TEST(Dialog, EnterWithTheFocusInAListEndsTheProgram) {
     ASSERT_TRUE(app.Started());
     Driver::Get().Do("key 1076 13");
     EXPECT_TRUE(app.Proc().WaitExit(15000)) << "the program is still running after Enter";
+}
+
+TEST(Dialog, EnterWithATooLongTextKeepsTheDialogOpen) {
+    RunFolder folder(RunFolder::Library::Fake);
+    Morvane app(folder);
+    ASSERT_TRUE(app.Started());
+    // Only the program can put more than 20 characters into a field.
+    app.SetText(kNameEdit, "0123456789012345678901234");
+    Driver::Get().Do("key 1076 13");
+    std::string message = app.TakeMessage(15000);
+    EXPECT_NE(message.find("20"), std::string::npos) << message;
+    app.Sync();
+    EXPECT_TRUE(app.Proc().Running()) << "OK must not close the dialog when the check fails";
+    EXPECT_EQ(Driver::Get().Do("focus"), std::to_string(kNameEdit));
+    EXPECT_EQ(Driver::Get().Do("sel 1041"), "0 25") << "the offending text is selected";
 }
 
 TEST(Dialog, StartsWithoutTheSkinFile) {

@@ -76,11 +76,25 @@ std::string AfxLoadString(UINT id) {
     return std::string(buf.data(), length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-int AfxMessageBox(const char* text, UINT type) {
+// The framework's stock messages exist only in Simplified Chinese. Loaded and
+// shown in their wide form, they read as Chinese whatever the ANSI code page;
+// through the 8-bit calls an English system would show question marks.
+std::wstring AfxLoadStockString(UINT id) {
+    const wchar_t* text = nullptr;
+    int length = ::LoadStringW(AfxGetInstanceHandle(), id, reinterpret_cast<wchar_t*>(&text), 0);
+    return length > 0 && text != nullptr ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
+
+int AfxStockMessageBox(const std::wstring& text, UINT type) {
     HWND owner = ::GetActiveWindow();
     if (owner == nullptr && g_app != nullptr && g_app->m_pMainWnd != nullptr) owner = g_app->m_pMainWnd->m_hWnd;
-    const char* caption = g_app != nullptr ? g_app->m_pszAppName : nullptr;
-    return ::MessageBoxA(owner, text, caption, type);
+    std::wstring caption;
+    if (g_app != nullptr && g_app->m_pszAppName != nullptr) {
+        wchar_t wide[MAX_PATH] = {};
+        ::MultiByteToWideChar(CP_ACP, 0, g_app->m_pszAppName, -1, wide, MAX_PATH);
+        caption = wide;
+    }
+    return ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
 }
 
 // --- entry point ------------------------------------------------------------

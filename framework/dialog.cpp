@@ -135,10 +135,10 @@ void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int maxChars) {
         return;
     }
     if (value.size() > static_cast<size_t>(maxChars)) {
-        std::string prompt = AfxLoadString(AFX_IDP_PARSE_STRING_SIZE);
-        const std::string count = std::to_string(maxChars);
-        if (size_t at = prompt.find("%1"); at != std::string::npos) prompt.replace(at, 2, count);
-        AfxMessageBox(prompt.c_str(), MB_ICONEXCLAMATION | MB_OK);
+        std::wstring prompt = AfxLoadStockString(AFX_IDP_PARSE_STRING_SIZE);
+        const std::wstring count = std::to_wstring(maxChars);
+        if (size_t at = prompt.find(L"%1"); at != std::wstring::npos) prompt.replace(at, 2, count);
+        AfxStockMessageBox(prompt, MB_ICONEXCLAMATION | MB_OK);
         pDX->Fail();
     }
 }

@@ -262,4 +262,5 @@ std::string AfxLoadString(UINT id);
 
 // The framework's own message box: owned by the active window, captioned
 // with the application's name.
-int AfxMessageBox(const char* text, UINT type = MB_OK);
+std::wstring AfxLoadStockString(UINT id);
+int AfxStockMessageBox(const std::wstring& text, UINT type);

@@ -168,7 +168,6 @@ void CMorvane2NewDlg::ShowMessage(int textId, UINT icon) {
 }
 
 void CMorvane2NewDlg::SendCommand(int length, int operation) {
-    const std::string caption = AfxLoadString(IDS_PROMPT);
     const std::string portName = m_cbPort.GetWindowTextString();
 
     OpenedSerialPort serial(m_hCom);
@@ -178,12 +177,10 @@ void CMorvane2NewDlg::SendCommand(int length, int operation) {
         portName, m_sendBuf, length, operation, m_recvBuf, m_nRecvLen, serial, library, pause);
 
     switch (result.kind) {
-    case morvane::ExchangeResult::Kind::Message: {
-        const std::string text = AfxLoadString(static_cast<UINT>(result.messageId));
-        const UINT icon = result.icon == morvane::MessageIcon::Warning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION;
-        MessageBox(text.c_str(), caption.c_str(), icon | MB_OK);
+    case morvane::ExchangeResult::Kind::Message:
+        ShowMessage(result.messageId,
+                    result.icon == morvane::MessageIcon::Warning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
         break;
-    }
     case morvane::ExchangeResult::Kind::Value:
         switch (result.valueOperation) {
         case morvane::kOpReadName: m_strBtName = result.value; break;

@@ -1,5 +1,7 @@
 #include "pty_client.h"
 
+#include "virtual_printer.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -96,15 +98,6 @@ bool PtyClient::SeesHangup(int timeoutMs) {
     }
 }
 
-std::string Hex(const Bytes& bytes) {
-    std::string out;
-    char digits[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        if (i != 0) out += ' ';
-        out += digits;
-    }
-    return out.empty() ? "(nothing)" : out;
-}
+std::string Hex(const Bytes& bytes) { return bytes.empty() ? "(nothing)" : vprinter::HexString(bytes); }
 
 }  // namespace vprinter_test

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dialog/resource.h"
+#include "protocol/settings_catalogue.h"
 
 namespace morvane {
 
@@ -12,25 +13,15 @@ void AddNumbered(std::vector<std::string>& items, const char* prefix, const char
     for (int i = 1; i <= count; ++i) items.push_back(prefix + std::to_string(i) + suffix);
 }
 
-std::vector<ListItem> Texts(std::initializer_list<const char*> texts) {
+// A list item is the catalogue's English text, or its string-table id
+// (loaded afresh by the dialog in the interface language).
+std::vector<ListItem> ItemsOf(std::string_view key) {
     std::vector<ListItem> items;
-    for (const char* t : texts) items.push_back({t, 0});
+    for (const SettingValue& v : FindSetting(key)->values)
+        items.push_back(v.stringId != 0 ? ListItem{std::string(), v.stringId} : ListItem{v.dialogText, 0});
     return items;
 }
 
-std::vector<ListItem> Strings(std::initializer_list<int> ids) {
-    std::vector<ListItem> items;
-    for (int id : ids) items.push_back({std::string(), id});
-    return items;
-}
-
-std::vector<ListItem> Numbers(int first, int last) {
-    std::vector<ListItem> items;
-    for (int i = first; i <= last; ++i) items.push_back({std::to_string(i), 0});
-    return items;
-}
-
-constexpr int kSleepTimeMax = 255;
 constexpr int kSleepTimeInitial = 60;
 
 }  // namespace
@@ -64,25 +55,23 @@ PortList BuildPortList(int comMax, int usbCount, int lptCount) {
 }
 
 const std::vector<ListContents>& SettingLists() {
+    // Each setting list holds the catalogue's values in order; the connection
+    // baud-rate list offers the same speeds as the printer's.
     static const std::vector<ListContents> lists = {
-        {IDC_CB_BAUD, Texts({"2400", "4800", "9600", "19200", "38400", "57600", "115200"}), 2},
-        {IDC_CB_LANGUAGE, Strings({IDS_LANG_CHINESE, IDS_LANG_ENGLISH}), 0},
-        {IDC_CB_VISIBLE, Strings({IDS_VISIBLE, IDS_INVISIBLE}), 1},
-        {IDC_CB_BT_MODE, Strings({IDS_ENABLE, IDS_DISABLE}), 0},
-        {IDC_CB_SET_BAUD, Texts({"2400", "4800", "9600", "19200", "38400", "57600", "115200"}), 2},
-        {IDC_CB_DARKNESS, Numbers(1, 5), 1},
-        {IDC_CB_BEEP, Strings({IDS_OPEN, IDS_CLOSE}), 0},
-        {IDC_CB_SLEEP_TIME, Numbers(0, kSleepTimeMax), kSleepTimeInitial},
-        {IDC_CB_CHINESE_MODE, Strings({IDS_SIMPLIFIED_CHINESE, IDS_TRADITIONAL_CHINESE}), 0},
-        {IDC_CB_MARK_SENS, Numbers(1, 7), 0},
-        {IDC_CB_GAP_SENS, Numbers(1, 7), 0},
-        {IDC_CB_SENSOR,
-         Strings({IDS_SENSOR_GAP_ONLY, IDS_SENSOR_RIGHT_MARK1, IDS_SENSOR_RIGHT_MARK2, IDS_SENSOR_LEFT_MARK1,
-                  IDS_SENSOR_LEFT_MARK2, IDS_SENSOR_NONE}),
-         0},
-        {IDC_CB_CMD_SET, Strings({IDS_CMD_CPCL, IDS_CMD_ESCPOS}), 0},
-        // The leading blanks line the widths up in the list.
-        {IDC_CB_PAPER_WIDTH, Texts({" 44mm", " 58mm", " 76mm(No Support)", " 80mm", "114mm(No Support)"}), 0},
+        {IDC_CB_BAUD, ItemsOf("baud"), 2},
+        {IDC_CB_LANGUAGE, ItemsOf("language"), 0},
+        {IDC_CB_VISIBLE, ItemsOf("bt-visible"), 1},
+        {IDC_CB_BT_MODE, ItemsOf("bt-mode"), 0},
+        {IDC_CB_SET_BAUD, ItemsOf("baud"), 2},
+        {IDC_CB_DARKNESS, ItemsOf("darkness"), 1},
+        {IDC_CB_BEEP, ItemsOf("beeper"), 0},
+        {IDC_CB_SLEEP_TIME, ItemsOf("sleep"), kSleepTimeInitial},
+        {IDC_CB_CHINESE_MODE, ItemsOf("chinese"), 0},
+        {IDC_CB_MARK_SENS, ItemsOf("mark-sensitivity"), 0},
+        {IDC_CB_GAP_SENS, ItemsOf("gap-sensitivity"), 0},
+        {IDC_CB_SENSOR, ItemsOf("paper-sensor"), 0},
+        {IDC_CB_CMD_SET, ItemsOf("command-set"), 0},
+        {IDC_CB_PAPER_WIDTH, ItemsOf("paper-width"), 0},
     };
     return lists;
 }

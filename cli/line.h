@@ -1,0 +1,45 @@
+// The command's line layer: one small interface over a printer cable. The
+// POSIX side drives tty lines with termios and USB and parallel printers as
+// device files; the Windows side drives COM ports itself and USB and LPT
+// ports through the port library. CMake picks the side.
+#pragma once
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/port_name.h"
+
+namespace morvane::cli {
+
+using SteadyClock = std::chrono::steady_clock;
+using TimePoint = SteadyClock::time_point;
+
+class Line {
+public:
+    virtual ~Line() = default;
+    // A serial line: it has a speed, and value replies may carry the 0x11 prefix.
+    virtual bool IsSerial() const = 0;
+    virtual bool SetSpeed(int baud, std::string* error) = 0;
+    // Drops whatever input is waiting: late answers to earlier frames.
+    virtual void DiscardInput() = 0;
+    virtual bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) = 0;
+    // Waits until at least one byte is there or the deadline passes; returns
+    // the bytes read (at most `max`), 0 at the deadline, -1 when the line failed.
+    virtual int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) = 0;
+};
+
+// Whether this platform can reach such a port at all; *why says it when not.
+bool CheckPortName(const PortName& port, std::string* why);
+std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error);
+
+struct PortInfo {
+    std::string name;          // as the command takes it
+    std::string description;   // e.g. the USB adapter's maker and product
+    bool serial = false;
+};
+std::vector<PortInfo> ListPorts();
+
+}  // namespace morvane::cli

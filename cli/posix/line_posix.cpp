@@ -1,0 +1,161 @@
+// The command's line on POSIX: tty devices through termios (raw, 8N1, no
+// flow control), USB and parallel printers as plain device files.
+#include "cli/line.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace morvane::cli {
+
+namespace {
+
+bool SpeedOf(int baud, speed_t* speed) {
+    switch (baud) {
+    case 2400: *speed = B2400; return true;
+    case 4800: *speed = B4800; return true;
+    case 9600: *speed = B9600; return true;
+    case 19200: *speed = B19200; return true;
+    case 38400: *speed = B38400; return true;
+    case 57600: *speed = B57600; return true;
+    case 115200: *speed = B115200; return true;
+    default: return false;
+    }
+}
+
+int MsUntil(TimePoint deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+class PosixLine : public Line {
+public:
+    PosixLine(int fd, bool tty) : fd_(fd), tty_(tty) {}
+    ~PosixLine() override { close(fd_); }
+    PosixLine(const PosixLine&) = delete;
+    PosixLine& operator=(const PosixLine&) = delete;
+
+    bool IsSerial() const override { return tty_; }
+
+    bool SetSpeed(int baud, std::string* error) override {
+        if (!tty_) return true;
+        speed_t speed;
+        if (!SpeedOf(baud, &speed)) {
+            *error = "no such line speed: " + std::to_string(baud);
+            return false;
+        }
+        termios tio{};
+        if (tcgetattr(fd_, &tio) != 0) {
+            *error = Errno("tcgetattr");
+            return false;
+        }
+        cfmakeraw(&tio);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+        tio.c_cflag |= CS8 | CLOCAL | CREAD;
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        // With O_NONBLOCK, VMIN 1 makes an empty line read EAGAIN, so that
+        // a read of 0 bytes means the line hung up.
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        if (tcsetattr(fd_, TCSANOW, &tio) != 0) {
+            *error = Errno("tcsetattr");
+            return false;
+        }
+        return true;
+    }
+
+    void DiscardInput() override {
+        if (tty_) tcflush(fd_, TCIFLUSH);
+        std::uint8_t drain[256];
+        while (read(fd_, drain, sizeof drain) > 0) {
+        }
+    }
+
+    bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
+        std::size_t sent = 0;
+        while (sent < size) {
+            const ssize_t n = write(fd_, data + sent, size - sent);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                *error = Errno("write");
+                return false;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            const int ready = poll(&p, 1, MsUntil(deadline));
+            if (ready == 0) {
+                *error = "the line takes no more bytes";
+                return false;
+            }
+            if (ready < 0 && errno != EINTR) {
+                *error = Errno("poll");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
+        for (;;) {
+            const ssize_t n = read(fd_, buf, max);
+            if (n > 0) return static_cast<int>(n);
+            if (n == 0 && tty_) return -1;   // hung up
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+            const int wait = MsUntil(deadline);
+            if (wait == 0) return 0;
+            pollfd p{fd_, POLLIN, 0};
+            const int ready = poll(&p, 1, wait);
+            if (ready == 0) return 0;
+            if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0)
+                return -1;
+        }
+    }
+
+private:
+    int fd_;
+    bool tty_;
+};
+
+// USBn: and LPTn on Linux: the n-th USB printer and the n-th parallel port.
+std::string DevicePath(const PortName& port) {
+    switch (port.kind) {
+    case PortName::Kind::Usb: return "/dev/usb/lp" + std::to_string(port.number - 1);
+    case PortName::Kind::Lpt: return "/dev/lp" + std::to_string(port.number - 1);
+    default: return port.text;
+    }
+}
+
+}  // namespace
+
+bool CheckPortName(const PortName& port, std::string* why) {
+    if (port.kind == PortName::Kind::Com) {
+        *why = "COM ports are Windows names; name the device, such as /dev/ttyUSB0 or /dev/ttyS0";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error) {
+    const std::string path = DevicePath(port);
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = Errno(path.c_str());
+        return nullptr;
+    }
+    auto line = std::make_unique<PosixLine>(fd, isatty(fd) == 1);
+    if (!line->SetSpeed(baud, error)) return nullptr;
+    return line;
+}
+
+}  // namespace morvane::cli

@@ -36,7 +36,8 @@ bool PlanSet(std::string_view key, std::string_view value, const std::string& or
     const Setting* setting = FindSetting(key);
     if (setting == nullptr) return UnknownKey(key, error);
     *request = Request{setting, false, std::string(value), origin, {}};
-    const std::string quoted = "\"" + std::string(value) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(value).push_back('"');
     switch (setting->rule) {
     case ArgumentRule::ReadOnly:
         *error = std::string(key) + " is read only";

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/settings_catalogue.h"
+
 namespace {
 
 const std::string kSourceDir = MORVANE_SOURCE_DIR;
@@ -460,6 +462,23 @@ TEST_F(Resources, IdsInResourceHeader) {
         EXPECT_TRUE(seen.insert(row.id).second) << "id " << row.id << " used twice";
     }
     EXPECT_EQ(seen.size(), 41u);  // 21 buttons, 15 lists, 4 edits, 1 spin
+}
+
+// The command line accepts the dialog's English list texts: the catalogue's
+// copy of each must be the string the English dialog shows.
+TEST_F(Resources, CatalogueTextsAreTheEnglishDialogsItems) {
+    const ResourceScript en = Parse("dialog/lang/en-US.rc");
+    int checked = 0;
+    for (const morvane::Setting& s : morvane::SettingsCatalogue()) {
+        for (const morvane::SettingValue& v : s.values) {
+            if (v.stringId == 0) continue;
+            ++checked;
+            auto it = en.strings.find(v.stringId);
+            ASSERT_NE(it, en.strings.end()) << s.key << " " << v.name << ": no string " << v.stringId;
+            EXPECT_EQ(it->second, v.dialogText) << s.key << " " << v.name << ", string " << v.stringId;
+        }
+    }
+    EXPECT_EQ(checked, 18);   // strings 102 to 119
 }
 
 // The framework's stock message exists only in Simplified Chinese.

@@ -1,0 +1,83 @@
+// The command's platform pieces on Windows.
+#include "cli/platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <io.h>
+#include <cstdio>
+#include <memory>
+
+namespace morvane::cli {
+
+namespace {
+
+std::string ToUtf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<std::size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+struct Job {
+    const std::function<void(std::size_t)>* job;
+    std::size_t index;
+};
+
+DWORD WINAPI RunJob(void* param) {
+    const Job* j = static_cast<const Job*>(param);
+    (*j->job)(j->index);
+    return 0;
+}
+
+}  // namespace
+
+// The arguments as typed, whatever the ANSI code page: argv holds them only
+// in that code page.
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return {argv, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+void PrepareConsole() {
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job,
+                   const std::function<void()>& tick, unsigned tickMs) {
+    if (count == 1) {
+        job(0);
+        return;
+    }
+    std::vector<Job> jobs(count);
+    std::vector<HANDLE> threads;
+    for (std::size_t i = 0; i < count; ++i) {
+        jobs[i] = {&job, i};
+        HANDLE t = CreateThread(nullptr, 0, RunJob, &jobs[i], 0, nullptr);
+        if (t == nullptr) {
+            job(i);   // no thread to be had: run it here
+            continue;
+        }
+        threads.push_back(t);
+    }
+    // WaitForMultipleObjects takes at most 64 handles at a time.
+    for (std::size_t at = 0; at < threads.size();) {
+        const DWORD n = static_cast<DWORD>(std::min<std::size_t>(threads.size() - at, MAXIMUM_WAIT_OBJECTS));
+        if (WaitForMultipleObjects(n, threads.data() + at, TRUE, tickMs) == WAIT_TIMEOUT) {
+            tick();
+            continue;
+        }
+        at += n;
+    }
+    for (HANDLE t : threads) CloseHandle(t);
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,58 @@
+// The machine's ports on Windows: the serial ports the system has mapped
+// (HARDWARE\DEVICEMAP\SERIALCOMM), and the USB and LPT ports the port
+// library counts.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "cli/line.h"
+#include "cli/windows/port_library.h"
+
+namespace morvane::cli {
+
+namespace {
+
+constexpr int kMaxLibraryPorts = 255;
+
+std::vector<PortInfo> SerialPorts() {
+    std::vector<PortInfo> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD i = 0;; ++i) {
+        char device[256];
+        char name[64];
+        DWORD deviceSize = sizeof device;
+        DWORD nameSize = sizeof name;
+        DWORD type = 0;
+        const LONG r = RegEnumValueA(key, i, device, &deviceSize, nullptr, &type, reinterpret_cast<BYTE*>(name),
+                                     &nameSize);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r != ERROR_SUCCESS || type != REG_SZ) continue;
+        name[std::min<DWORD>(nameSize, sizeof name - 1)] = '\0';
+        ports.push_back({name, std::string("serial port (") + device + ")", true});
+    }
+    RegCloseKey(key);
+    std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
+        return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
+    });
+    return ports;
+}
+
+}  // namespace
+
+std::vector<PortInfo> ListPorts() {
+    std::vector<PortInfo> ports = SerialPorts();
+    std::string error;
+    if (const PortLibraryCalls* lib = PortLibrary(&error)) {
+        const int usb = std::clamp(lib->GetUSBPort(), 0, kMaxLibraryPorts);
+        for (int i = 1; i <= usb; ++i)
+            ports.push_back({"USB" + std::to_string(i) + ":", "USB printer, through the port library", false});
+        const int lpt = std::clamp(lib->GetLPTMax(), 0, kMaxLibraryPorts);
+        for (int i = 1; i <= lpt; ++i)
+            ports.push_back({"LPT" + std::to_string(i), "parallel port, through the port library", false});
+    }
+    return ports;
+}
+
+}  // namespace morvane::cli

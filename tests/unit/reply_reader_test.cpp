@@ -1,0 +1,163 @@
+// The command's reply reader: a reply ends as soon as it is complete, is
+// judged as the dialog judges it, and never waits past its time-out. The
+// line and the clock are fakes, so the waits cost nothing.
+#include "cli/reply_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+
+namespace {
+
+using namespace morvane::cli;
+using std::chrono::milliseconds;
+
+class FakeClock : public Clock {
+public:
+    TimePoint Now() override { return now; }
+    TimePoint now{};
+};
+
+// Bytes that arrive at given times after the reply was asked for.
+class FakeLine : public Line {
+public:
+    FakeLine(FakeClock& clock, bool serial) : clock_(clock), serial_(serial), start_(clock.now) {}
+    void Arrive(int atMs, std::vector<std::uint8_t> bytes) { script_.push_back({atMs, std::move(bytes)}); }
+
+    bool IsSerial() const override { return serial_; }
+    bool SetSpeed(int, std::string*) override { return true; }
+    void DiscardInput() override {}
+    bool Write(const std::uint8_t*, std::size_t, TimePoint, std::string*) override { return true; }
+    int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
+        while (!script_.empty() && start_ + milliseconds(script_.front().atMs) <= clock_.now) Take();
+        if (arrived_.empty()) {
+            if (script_.empty() || start_ + milliseconds(script_.front().atMs) > deadline) {
+                clock_.now = std::max(clock_.now, deadline);
+                return 0;
+            }
+            clock_.now = start_ + milliseconds(script_.front().atMs);
+            Take();
+        }
+        const std::size_t n = std::min(max, arrived_.size());
+        std::copy_n(arrived_.begin(), n, buf);
+        arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<std::ptrdiff_t>(n));
+        consumed += n;
+        return static_cast<int>(n);
+    }
+    std::size_t consumed = 0;
+
+private:
+    struct Piece {
+        int atMs;
+        std::vector<std::uint8_t> bytes;
+    };
+    void Take() {
+        arrived_.insert(arrived_.end(), script_.front().bytes.begin(), script_.front().bytes.end());
+        script_.pop_front();
+    }
+    FakeClock& clock_;
+    bool serial_;
+    TimePoint start_;
+    std::deque<Piece> script_;
+    std::deque<std::uint8_t> arrived_;
+};
+
+constexpr milliseconds kTimeout{1000};
+constexpr int k9600 = 9600;
+
+struct Scene {
+    FakeClock clock;
+    FakeLine line{clock, true};
+    Reply Read(ReplyForm form) { return ReadReply(line, clock, form, k9600, kTimeout); }
+    long long Ms() const { return std::chrono::duration_cast<milliseconds>(clock.now - TimePoint{}).count(); }
+};
+
+TEST(ReplyReader, StatusReplyIsTrustedAfterTheLineStaysQuiet) {
+    Scene r;
+    r.line.Arrive(3, {0x1D, 0x46, 0x7C});
+    r.line.Arrive(4, {0x00});
+    const Reply reply = r.Read(ReplyForm::Status);
+    EXPECT_EQ(reply.result, Result::Ok);
+    // Complete at 4 ms, then the settle time: far from the 1000 ms time-out.
+    EXPECT_EQ(r.Ms(), 4 + SettleTime(k9600).count());
+    EXPECT_GE(SettleTime(k9600), milliseconds(4));   // four characters at 9600 baud
+}
+
+TEST(ReplyReader, FifthByteMakesAStatusReplyNoAnswer) {
+    Scene r;
+    r.line.Arrive(2, {0x1D, 0x46, 0x7C, 0x00});
+    r.line.Arrive(5, {0x00});
+    EXPECT_EQ(r.Read(ReplyForm::Status).result, Result::NoAnswer);
+    Scene prefixed;   // the 0x11 form has no place in a status reply
+    prefixed.line.Arrive(1, {0x11, 0x1D, 0x46, 0x7C, 0x00});
+    EXPECT_EQ(prefixed.Read(ReplyForm::Status).result, Result::NoAnswer);
+}
+
+TEST(ReplyReader, RefusedSilentAndCutOff) {
+    Scene refused;
+    refused.line.Arrive(1, {0x1D, 0x46, 0x7C, 0xFF});
+    EXPECT_EQ(refused.Read(ReplyForm::Status).result, Result::Refused);
+    Scene fe;   // only 0xFF is a refusal
+    fe.line.Arrive(1, {0x1D, 0x46, 0x7C, 0xFE});
+    EXPECT_EQ(fe.Read(ReplyForm::Status).result, Result::Ok);
+
+    Scene silent;
+    EXPECT_EQ(silent.Read(ReplyForm::Status).result, Result::NoAnswer);
+    EXPECT_EQ(silent.Ms(), kTimeout.count());
+
+    Scene cut;   // a value of 8 bytes of which 2 came
+    cut.line.Arrive(1, {0x1D, 0x46, 0x72, 0x08, 'a', 'b'});
+    const Reply reply = cut.Read(ReplyForm::Value);
+    EXPECT_EQ(reply.result, Result::NoAnswer);
+    EXPECT_NE(reply.detail.find("cut off after 6 bytes"), std::string::npos) << reply.detail;
+    EXPECT_EQ(cut.Ms(), kTimeout.count());
+}
+
+TEST(ReplyReader, ValueReplyEndsAtItsLength) {
+    Scene r;
+    r.line.Arrive(1, {0x1D, 0x46, 0x72, 0x04});
+    r.line.Arrive(2, {'S', 'h', 'o', 'p', 'X', 'X', 'X'});   // what follows is not read
+    const Reply reply = r.Read(ReplyForm::Value);
+    EXPECT_EQ(reply.result, Result::Ok);
+    EXPECT_EQ(reply.value, "Shop");
+    EXPECT_EQ(r.line.consumed, 8u);
+    EXPECT_EQ(r.Ms(), 2);
+
+    Scene zero;   // the text ends at a zero byte; length 0 is an empty text
+    zero.line.Arrive(1, {0x1D, 0x46, 0x72, 0x03, 'a', 0, 'b'});
+    EXPECT_EQ(zero.Read(ReplyForm::Value).value, "a");
+    Scene empty;
+    empty.line.Arrive(1, {0x1D, 0x46, 0x72, 0x00});
+    EXPECT_EQ(empty.Read(ReplyForm::Value).result, Result::Ok);
+}
+
+TEST(ReplyReader, PrefixFormOnlyOnSerialLines) {
+    Scene serial;
+    serial.line.Arrive(1, {0x11, 0x1D, 0x46, 0x74, 0x02, 'A', 'B'});
+    EXPECT_EQ(serial.Read(ReplyForm::Value).value, "AB");
+
+    FakeClock clock;
+    FakeLine usb(clock, false);   // through a USB line the length is byte 3
+    usb.Arrive(1, {0x11, 0x1D, 0x46, 0x02, 'A', 'B'});
+    const Reply reply = ReadReply(usb, clock, ReplyForm::Value, 0, kTimeout);
+    EXPECT_EQ(reply.result, Result::Ok);
+    EXPECT_EQ(reply.value, "AB");
+}
+
+TEST(ReplyReader, EndlessStreamIsCutWhereTheReplyEnds) {
+    Scene r;
+    r.line.Arrive(1, {0x1D, 0x46, 0x72, 0xFF});
+    r.line.Arrive(2, std::vector<std::uint8_t>(5000, 'z'));
+    const Reply reply = r.Read(ReplyForm::Value);
+    EXPECT_EQ(reply.result, Result::Ok);
+    EXPECT_EQ(reply.value.size(), 255u);
+    EXPECT_EQ(r.line.consumed, 259u);
+
+    Scene status;   // a stream after a status reply: no answer, at once
+    status.line.Arrive(1, std::vector<std::uint8_t>(5000, 0x1D));
+    EXPECT_EQ(status.Read(ReplyForm::Status).result, Result::NoAnswer);
+    EXPECT_LT(status.line.consumed, 64u);
+}
+
+}  // namespace

@@ -313,6 +313,9 @@ int main(int argc, char** argv) {
         app.parse(static_cast<int>(argPointers.size()), argPointers.data());
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e);
+        if (app.get_subcommands().empty() && !app.remaining().empty())
+            return Usage("unknown command \"" + app.remaining().front() +
+                         "\" (ports, settings, get, set, apply or probe)");
         return Usage(std::string(e.what()) + " (morvane-cli --help tells more)");
     }
     const std::string command = app.get_subcommands().front()->get_name();

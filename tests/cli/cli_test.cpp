@@ -1,0 +1,273 @@
+// The native morvane-cli against virtual printers over real
+// pseudo-terminals: what reaches the printer, what the command reports, and
+// its exit status.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "command.h"
+#include "virtual_printer.h"
+
+namespace {
+
+using clitest::CommandResult;
+using clitest::RunCli;
+using vprinter::Behaviour;
+using vprinter::VirtualPrinter;
+
+class CliTest : public ::testing::Test {
+protected:
+    VirtualPrinter& AddPrinter() {
+        printers_.push_back(std::make_unique<VirtualPrinter>());
+        std::string error;
+        EXPECT_TRUE(printers_.back()->Start(&error)) << error;
+        return *printers_.back();
+    }
+    void SetUp() override { AddPrinter(); }
+    VirtualPrinter& Printer(std::size_t i = 0) { return *printers_.at(i); }
+    std::string Port(std::size_t i = 0) { return Printer(i).SlavePath(); }
+
+    // The command on the first printer, with a short time-out.
+    CommandResult Cli(std::vector<std::string> args, const std::string& input = {}) {
+        args.insert(args.end(), {"-p", Port(), "--timeout", "300"});
+        return RunCli(args, input);
+    }
+
+    std::string WriteProfile(const std::string& text) {
+        char path[] = "/tmp/morvane-profile-XXXXXX";
+        const int fd = mkstemp(path);
+        EXPECT_GE(fd, 0);
+        close(fd);
+        std::ofstream(path) << text;
+        profiles_.push_back(path);
+        return path;
+    }
+    void TearDown() override {
+        for (const std::string& p : profiles_) std::remove(p.c_str());
+    }
+
+    static std::vector<nlohmann::json> Json(const CommandResult& r) {
+        std::vector<nlohmann::json> objects;
+        for (const std::string& line : r.Lines()) objects.push_back(nlohmann::json::parse(line));
+        return objects;
+    }
+
+    std::vector<std::unique_ptr<VirtualPrinter>> printers_;
+    std::vector<std::string> profiles_;
+};
+
+constexpr const char* kEverySetting =
+    "# every setting a printer takes\n"
+    "bt-name = \"Shop 7\"\n"
+    "bt-password = 4321\n"
+    "bt-visible = visible\n"
+    "bt-mode = Disable\n"
+    "darkness = 4\n"
+    "beeper = off\n"
+    "sleep = 200\n"
+    "chinese = traditional\n"
+    "mark-sensitivity = 7\n"
+    "gap-sensitivity = 3\n"
+    "position = -28\n"
+    "language = english\n"
+    "paper-sensor = none\n"
+    "command-set = cpcl\n"
+    "paper-width = 80mm\n"
+    "baud = 9600\n";
+
+TEST_F(CliTest, AProfileSetsEverySettingOnThePrinter) {
+    const CommandResult r = Cli({"apply", WriteProfile(kEverySetting), "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = Json(r);
+    ASSERT_EQ(lines.size(), 16u);
+    for (const auto& line : lines) {
+        EXPECT_EQ(line["result"], "ok") << line.dump();
+        EXPECT_EQ(line["port"], Port());
+    }
+    EXPECT_EQ(lines[0]["value"], "Shop 7");
+    const vprinter::Settings s = Printer().GetSettings();
+    EXPECT_EQ(s.name, "Shop 7");
+    EXPECT_EQ(s.password, "4321");
+    EXPECT_EQ(s.visibility, 0);
+    EXPECT_EQ(s.btMode, 1);
+    EXPECT_EQ(s.darkness, 4);
+    EXPECT_EQ(s.beeper, 1);
+    EXPECT_EQ(s.sleepTime, 200);
+    EXPECT_EQ(s.chineseCode, 0xAA);
+    EXPECT_EQ(s.markSensitivity, 7);
+    EXPECT_EQ(s.gapSensitivity, 3);
+    EXPECT_EQ(s.position, -28);
+    EXPECT_EQ(s.language, 1);
+    EXPECT_EQ(s.paperSensor, 5);
+    EXPECT_EQ(s.commandSet, 1);
+    EXPECT_EQ(s.paperWidth, 4);
+    EXPECT_EQ(s.baudRate, 3);
+    EXPECT_EQ(s.setCodes.size(), 16u);
+    EXPECT_EQ(Printer().FrameCount(), 16u);
+}
+
+TEST_F(CliTest, SetTakesKeysInOrderAndSaysItInOneLineEach) {
+    const CommandResult r = Cli({"set", "darkness=5", "bt-visible=Unvisiable", "paper-width=114"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_NE(lines[0].find("darkness"), std::string::npos);
+    EXPECT_NE(lines[0].find(" ok "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(" ms"), std::string::npos) << lines[0];
+    const auto frames = Printer().Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(vprinter::HexString(frames[0]), "1D 46 7C 05");
+    EXPECT_EQ(vprinter::HexString(frames[1]), "1D 46 73 01");
+    EXPECT_EQ(vprinter::HexString(frames[2]), "1D 46 88 05");
+}
+
+TEST_F(CliTest, ReadsTheThreeTextsIncludingThePrefixedForm) {
+    Printer().SetName("Counter 2");
+    Printer().QueueBehaviour(Behaviour::Normal());
+    Printer().QueueBehaviour(Behaviour::Prefix11());   // the address, as some printers answer on COM
+    const CommandResult r = Cli({"get", "bt-name", "bt-address", "bt-password", "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = Json(r);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0]["value"], "Counter 2");
+    EXPECT_EQ(lines[0]["hex"], "43 6F 75 6E 74 65 72 20 32");
+    EXPECT_EQ(lines[1]["value"], Printer().GetSettings().address);
+    EXPECT_EQ(lines[2]["value"], "1234");
+}
+
+TEST_F(CliTest, ABadTextIsShownAsValidUtf8AndKeptInHex) {
+    Printer().SetName(std::string("A\xFF" "B", 3));
+    const CommandResult r = Cli({"get", "bt-name", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Json(r);   // parse() throws on invalid UTF-8
+    EXPECT_EQ(lines[0]["value"], "A\xEF\xBF\xBD" "B");
+    EXPECT_EQ(lines[0]["hex"], "41 FF 42");
+}
+
+TEST_F(CliTest, VerifyReadsTextsBack) {
+    const CommandResult r = Cli({"set", "bt-name=Till-3", "--verify", "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Json(r)[0]["detail"], "verified");
+    ASSERT_EQ(Printer().FrameCount(), 2u);
+    EXPECT_EQ(vprinter::HexString(Printer().Frames()[1]), "1D 46 72 00");
+}
+
+struct FaultCase {
+    const char* name;
+    Behaviour behaviour;
+    const char* result;
+    int status;
+};
+
+TEST_F(CliTest, FaultsEndWithinTheTimeOutAndSetTheExitStatus) {
+    const FaultCase cases[] = {
+        {"refused", Behaviour::AnswerFF(), "refused", 1},
+        {"silent", Behaviour::Silent(), "no-answer", 3},
+        {"cut off", Behaviour::Truncated(3), "no-answer", 3},
+        {"five-byte status", Behaviour::WrongLength(1), "no-answer", 3},
+        {"stray bytes first", Behaviour::Stray(), "no-answer", 3},
+        {"late", Behaviour::Late(1000), "no-answer", 3},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Printer().ClearBehaviours();
+        Printer().QueueBehaviour(c.behaviour);
+        const CommandResult r = Cli({"set", "darkness=3", "--json"});
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        ASSERT_EQ(Json(r).size(), 1u);
+        EXPECT_EQ(Json(r)[0]["result"], c.result);
+        EXPECT_LT(r.seconds, 5.0) << "the 300 ms time-out was not kept";
+        Printer().WaitForIdle(3000);
+    }
+    // After all that the printer is reached as ever, and 3 wins over 1.
+    Printer().ClearBehaviours();
+    Printer().QueueBehaviour(Behaviour::AnswerFF());
+    Printer().QueueBehaviour(Behaviour::Silent());
+    const CommandResult mixed = Cli({"set", "darkness=3", "beeper=on", "sleep=1"});
+    EXPECT_EQ(mixed.status, 3) << mixed.out;
+    EXPECT_EQ(Printer().GetSettings().sleepTime, 1);
+}
+
+TEST_F(CliTest, BadUsageExitsTwoNamesTheCulpritAndSendsNothing) {
+    const std::string bad = WriteProfile("darkness = 4\nbeeper: on\n");
+    const std::string twice = WriteProfile("darkness = 4\nsleep = 3\ndarkness = 5\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"frobnicate"}, "frobnicate"},
+        {{"set", "dark=4"}, "dark"},
+        {{"set", "darkness=4", "sleep=300"}, "sleep \"300\""},
+        {{"set", "paper-width=45"}, "45"},
+        {{"set", "bt-name=abcdefghijklmnopqrstu"}, "21 bytes"},
+        {{"set", "bt-address=00:11"}, "read only"},
+        {{"get", "darkness"}, "cannot be read"},
+        {{"apply", bad}, bad + ":2"},
+        {{"apply", twice}, twice + ":3"},
+        {{"apply", "/nonexistent/profile.txt"}, "/nonexistent/profile.txt"},
+        {{"set", "darkness=4", "-p", "COM3"}, "COM3"},
+        {{"set", "darkness=4", "-p", "nothing-at-all"}, "nothing-at-all"},
+        {{"set", "darkness=4", "--codepage", "klingon"}, "klingon"},
+    };
+    for (const auto& c : cases) {
+        const CommandResult r = Cli(c.args);
+        EXPECT_EQ(r.status, 2) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "") << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << "expected \"" << c.says << "\" in: " << r.err;
+    }
+    EXPECT_EQ(Printer().FrameCount(), 0u) << "a frame was sent on bad usage";
+}
+
+TEST_F(CliTest, DryRunPrintsFramesAndOpensNothing) {
+    const CommandResult r = Cli({"--dry-run", "set", "bt-name=Shop {n}", "position=300", "chinese=Tranditional Chinese"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("1D 46 72 06 53 68 6F 70 20 31"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("1D 46 82 00 00 00 01 2C"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("1D 46 AA"), std::string::npos) << lines[2];
+    EXPECT_EQ(Printer().FrameCount(), 0u);
+}
+
+TEST_F(CliTest, FourPrintersAtOnceEachWithItsOwnName) {
+    for (int i = 0; i < 3; ++i) AddPrinter();
+    const std::string ports = Port(0) + "," + Port(1) + "," + Port(2);
+    const CommandResult r = RunCli({"set", "bt-name=Shop-{n}", "darkness=5", "-p", ports, "--port", Port(3), "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Json(r).size(), 8u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(Printer(i).GetSettings().name, "Shop-" + std::to_string(i + 1));
+        EXPECT_EQ(Printer(i).GetSettings().darkness, 5);
+    }
+    EXPECT_NE(r.err.find("4 printers: 4 done"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, APrinterThatHangsUpFailsAloneWhileTheOthersCarryOn) {
+    AddPrinter();
+    Printer(0).QueueBehaviour(Behaviour::Hangup());
+    const CommandResult r = RunCli(
+        {"set", "darkness=2", "beeper=off", "-p", Port(0) + "," + Port(1), "--timeout", "300", "--json"});
+    EXPECT_EQ(r.status, 3) << r.out;
+    const auto lines = Json(r);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0]["result"], "ok");
+    EXPECT_EQ(lines[2]["result"], "ok");
+    EXPECT_EQ(lines[3]["result"], "ok");
+    EXPECT_EQ(Printer(1).GetSettings().beeper, 1);
+
+    const CommandResult missing = RunCli({"set", "darkness=2", "-p", "/dev/pts/no-such-pty", "-p", Port(1)});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_EQ(Printer(1).GetSettings().darkness, 2);
+}
+
+TEST_F(CliTest, TraceShowsEveryFrameAndReplyOnStandardError) {
+    const CommandResult r = Cli({"--trace", "set", "darkness=4"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(Port() + " tx 1D 46 7C 04"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(Port() + " rx 1D 46 7C 00"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -28,7 +28,8 @@ std::string LimitedHex(const Bytes& bytes) {
 
 }  // namespace
 
-VirtualPrinter::VirtualPrinter(std::ostream* log) : log_(log), start_(Clock::now()) {}
+VirtualPrinter::VirtualPrinter(std::ostream* log)
+    : log_(log != nullptr ? std::make_unique<LogWriter>(log) : nullptr), start_(Clock::now()) {}
 
 VirtualPrinter::~VirtualPrinter() { Stop(); }
 
@@ -66,18 +67,21 @@ void VirtualPrinter::Stop() {
         Wake();
     }
     worker_.join();
-    std::lock_guard<std::mutex> lock(mu_);
-    RemoveLinks();
-    line_.Close();
-    close(wakeFds_[0]);
-    close(wakeFds_[1]);
-    wakeFds_[0] = wakeFds_[1] = -1;
-    events_.clear();
-    output_.clear();
-    reader_.DropPartial();
-    running_ = false;
-    Log("stopped");
-    cv_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        RemoveLinks();
+        line_.Close();
+        close(wakeFds_[0]);
+        close(wakeFds_[1]);
+        wakeFds_[0] = wakeFds_[1] = -1;
+        events_.clear();
+        output_.clear();
+        reader_.DropPartial();
+        running_ = false;
+        Log("stopped");
+        cv_.notify_all();
+    }
+    if (log_ != nullptr) log_->Flush(LogWriter::kCloseWaitMs);
 }
 
 bool VirtualPrinter::IsRunning() const {
@@ -192,6 +196,7 @@ void VirtualPrinter::SendRaw(const Bytes& bytes) {
     Event event;
     event.bytes = bytes;
     Schedule(Clock::now(), std::move(event));
+    ReportDroppedEvents();
 }
 
 void VirtualPrinter::Hangup() {
@@ -285,7 +290,7 @@ void VirtualPrinter::Log(const std::string& line) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%10.3f] ", seconds);
-    *log_ << stamp << line << std::endl;
+    log_->Write(stamp + line);
 }
 
 bool VirtualPrinter::RunOnWorker(std::function<void()> fn, int timeoutMs) {
@@ -302,7 +307,26 @@ bool VirtualPrinter::RunOnWorker(std::function<void()> fn, int timeoutMs) {
 
 void VirtualPrinter::Schedule(Clock::time_point when, Event event) {
     events_.emplace(when, std::move(event));   // equal times keep their order
+    while (events_.size() > kMaxScheduled) {
+        // The oldest write goes; a hang-up or reopen is kept.
+        auto oldest = std::find_if(events_.begin(), events_.end(),
+                                   [](const auto& e) { return e.second.kind == Event::kWrite; });
+        if (oldest == events_.end()) break;
+        events_.erase(oldest);
+        ++droppedEvents_;
+    }
     Wake();
+}
+
+void VirtualPrinter::ReportDroppedEvents() {
+    if (droppedEvents_ == 0) return;
+    Log("too many answers waiting: dropped the " + std::to_string(droppedEvents_) + " oldest");
+    droppedEvents_ = 0;
+}
+
+std::size_t VirtualPrinter::ScheduledCount() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return events_.size();
 }
 
 void VirtualPrinter::HandleBytes(const std::uint8_t* data, std::size_t size) {
@@ -322,6 +346,7 @@ void VirtualPrinter::HandleBytes(const std::uint8_t* data, std::size_t size) {
         }
     }
     flushSkipped();
+    ReportDroppedEvents();
 }
 
 void VirtualPrinter::HandleFrame(const Bytes& frame) {

@@ -48,12 +48,14 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "log_writer.h"
 #include "printer_model.h"
 #include "pty_line.h"
 #include "reply_shaper.h"
@@ -66,7 +68,9 @@ constexpr int kSilenceMs = 500;
 class VirtualPrinter {
 public:
     // `log`, when given, receives a line per frame, reply and event; it must
-    // outlive the printer and is written under the printer's lock only.
+    // outlive the printer. It is written by a thread of its own, never under
+    // the printer's lock: a stream that stops taking lines holds up no call
+    // (see LogWriter). Stop() waits, bounded, for the lines so far.
     explicit VirtualPrinter(std::ostream* log = nullptr);
     ~VirtualPrinter();                       // Stop()
     VirtualPrinter(const VirtualPrinter&) = delete;
@@ -133,6 +137,12 @@ public:
     // if it is open) and re-points the links. Waits until done.
     bool Reopen(std::string* error);
 
+    // Writes and hang-ups waiting for their time. Late or piecemeal answers
+    // to a flood of frames keep at most kMaxScheduled; beyond it the oldest
+    // go, and the log says so.
+    static constexpr std::size_t kMaxScheduled = 4096;
+    std::size_t ScheduledCount() const;
+
     std::size_t BytesDiscarded() const;       // garbage and dropped partials
     std::size_t PartialFramesDropped() const; // frames cut off by silence
     std::size_t HangupCount() const;
@@ -157,11 +167,12 @@ private:
     void FlushOutput();
     void Wake();
     void Log(const std::string& line);
+    void ReportDroppedEvents();           // with mu_ held
     bool RunOnWorker(std::function<void()> fn, int timeoutMs);
 
     mutable std::mutex mu_;
     mutable std::condition_variable cv_;
-    std::ostream* log_;
+    std::unique_ptr<LogWriter> log_;
     Clock::time_point start_;
     std::thread worker_;
     bool running_ = false;
@@ -188,6 +199,7 @@ private:
     std::size_t discarded_ = 0;
     std::size_t partialsDropped_ = 0;
     std::size_t hangups_ = 0;
+    std::size_t droppedEvents_ = 0;   // since last reported
 };
 
 }  // namespace vprinter

@@ -172,4 +172,22 @@ ShapedReply ShapeReply(const Answer& answer, const Behaviour& b) {
     return shaped;
 }
 
+Offset ByteTime(long bps) {
+    constexpr long long kBitsPerByte = 10;
+    return bps > 0 ? Offset(kBitsPerByte * 1000000 / bps) : Offset{0};
+}
+
+void PaceOnWire(ShapedReply* shaped, Offset byteTime) {
+    std::vector<Piece> paced;
+    Offset cursor{0};
+    for (const Piece& piece : shaped->pieces) {
+        cursor = std::max(cursor, piece.at);
+        for (std::uint8_t byte : piece.bytes) {
+            cursor += byteTime;
+            paced.push_back({{byte}, cursor});
+        }
+    }
+    shaped->pieces = std::move(paced);
+}
+
 }  // namespace vprinter

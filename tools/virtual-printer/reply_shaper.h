@@ -80,4 +80,11 @@ struct ShapedReply {
 // (nothing to say) gives no pieces.
 ShapedReply ShapeReply(const Answer& answer, const Behaviour& behaviour);
 
+// Time of one byte on the wire: 10 bits (start, 8 data, stop) at `bps`.
+Offset ByteTime(long bps);
+// The pieces at the wire's pace: one piece a byte, each leaving a byte time
+// after the one before it (the first a byte time after its piece's offset),
+// never before the offset the behaviour gave its piece.
+void PaceOnWire(ShapedReply* shaped, Offset byteTime);
+
 }  // namespace vprinter

@@ -108,6 +108,27 @@ bool VirtualPrinter::AddLink(const std::string& path, std::string* error) {
     return true;
 }
 
+void VirtualPrinter::SetLineOptions(const LineOptions& options) {
+    std::lock_guard<std::mutex> lock(mu_);
+    options_ = options;
+    ownBaud_ = options.baud;
+}
+
+LineOptions VirtualPrinter::GetLineOptions() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return options_;
+}
+
+int VirtualPrinter::CurrentBaud() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return ownBaud_;
+}
+
+long VirtualPrinter::LineSpeed() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return line_.Speed();
+}
+
 Settings VirtualPrinter::GetSettings() const {
     std::lock_guard<std::mutex> lock(mu_);
     return settings_;
@@ -340,16 +361,25 @@ void VirtualPrinter::HandleBytes(const std::uint8_t* data, std::size_t size) {
         skipped.clear();
     };
     for (std::size_t i = 0; i < size; ++i) {
+        if (reader_.Partial().empty()) frameStart_ = lastByte_;
         if (reader_.Push(data[i], &frame, &skipped)) {
             flushSkipped();
-            HandleFrame(frame);
+            HandleFrame(frame, frameStart_);
         }
     }
     flushSkipped();
     ReportDroppedEvents();
 }
 
-void VirtualPrinter::HandleFrame(const Bytes& frame) {
+void VirtualPrinter::HandleFrame(const Bytes& frame, Clock::time_point firstByte) {
+    const long lineSpeed = line_.Speed();
+    if (options_.strictSpeed && lineSpeed != ownBaud_) {
+        // A UART at another speed reads noise, not this frame.
+        discarded_ += frame.size();
+        Log("ignored at " + std::to_string(lineSpeed) + " baud (printer at " + std::to_string(ownBaud_) +
+            "): " + LimitedHex(frame));
+        return;
+    }
     frames_.push_back(frame);
     if (frames_.size() > kMaxRecorded) frames_.pop_front();
     ++frameCount_;
@@ -360,22 +390,42 @@ void VirtualPrinter::HandleFrame(const Bytes& frame) {
         queued_.pop_front();
     }
     if (b.fault != Fault::None) Log(std::string("fault ") + FaultName(b.fault));
-    ShapedReply shaped = ShapeReply(AnswerFrame(frame, &settings_), b);
-    const auto now = Clock::now();
+    const Answer answer = AnswerFrame(frame, &settings_);
+    ShapedReply shaped = ShapeReply(answer, b);
+    auto base = Clock::now();
+    if (options_.pace) {
+        // The frame is in once its last byte could have crossed the wire,
+        // after the frame before it.
+        const Offset byteTime = ByteTime(lineSpeed);
+        const Clock::time_point received = std::max(firstByte, inboundFree_) +
+                              byteTime * static_cast<Offset::rep>(frame.size());
+        inboundFree_ = received;
+        base = std::max(base, received);
+        PaceOnWire(&shaped, byteTime);
+    }
     if (shaped.hangup) {
         Event event;
         event.kind = Event::kHangup;
         event.reopenAfterMs = shaped.reopenAfterMs;
-        Schedule(now + shaped.hangupAt, std::move(event));
+        Schedule(base + shaped.hangupAt, std::move(event));
     }
     if (shaped.answered) {
         replies_.push_back(shaped.reply);
         if (replies_.size() > kMaxRecorded) replies_.pop_front();
     }
+    Offset lastPiece{0};
     for (Piece& piece : shaped.pieces) {
         Event event;
         event.bytes = std::move(piece.bytes);
-        Schedule(now + piece.at, std::move(event));
+        lastPiece = std::max(lastPiece, piece.at);
+        Schedule(base + piece.at, std::move(event));
+    }
+    const bool accepted = answer.bytes.size() == 4 && answer.bytes[3] == 0x00;
+    if (frame[2] == kCodeBaudRate && accepted && !shaped.hangup) {
+        Event event;
+        event.kind = Event::kSetSpeed;
+        event.baud = BaudForSetting(frame[3]);
+        Schedule(base + lastPiece, std::move(event));   // after the reply's last write
     }
     cv_.notify_all();
 }
@@ -402,6 +452,16 @@ void VirtualPrinter::RunDueEvents() {
                 reopen.kind = Event::kReopen;
                 events_.emplace(Clock::now() + std::chrono::milliseconds(event.reopenAfterMs), std::move(reopen));
             }
+            break;
+        case Event::kSetSpeed:
+            // Only once the status reply is out: it left at the old speed.
+            FlushOutput();
+            if (!output_.empty() && line_.IsOpen()) {
+                events_.emplace(Clock::now() + std::chrono::milliseconds(1), std::move(event));
+                break;
+            }
+            ownBaud_ = event.baud;
+            Log("speed now " + std::to_string(ownBaud_) + " baud");
             break;
         case Event::kReopen: {
             if (line_.IsOpen()) break;

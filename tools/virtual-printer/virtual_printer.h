@@ -65,6 +65,21 @@ namespace vprinter {
 // Silence that ends a partial frame.
 constexpr int kSilenceMs = 500;
 
+// How the printer's end of the line behaves as a UART would.
+struct LineOptions {
+    // Frames and answers take their time on the wire: 10 bits a byte at the
+    // speed the other end set on the line. A frame counts as received its
+    // length in byte times after its first byte came; answer byte k leaves
+    // k byte times after that.
+    bool pace = false;
+    // The printer's own speed; a `baud` setting it accepts changes it once
+    // the status reply has been written.
+    int baud = 9600;
+    // Answer only while the line's speed equals the printer's own: frames
+    // at another speed are ignored (counted in BytesDiscarded(), logged).
+    bool strictSpeed = false;
+};
+
 class VirtualPrinter {
 public:
     // `log`, when given, receives a line per frame, reply and event; it must
@@ -94,6 +109,12 @@ public:
     // prefix's dosdevices/com1. Links are re-pointed on every reopen and
     // removed by Stop(). Before Start() the link is made at Start().
     bool AddLink(const std::string& path, std::string* error);
+
+    // Any time; `baud` becomes the printer's own speed at once.
+    void SetLineOptions(const LineOptions& options);
+    LineOptions GetLineOptions() const;
+    int CurrentBaud() const;        // the printer's own speed now
+    long LineSpeed() const;         // what the other end set; 0 when closed
 
     Settings GetSettings() const;
     void SetSettings(const Settings& settings);   // replaces all, marks too
@@ -150,9 +171,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct Event {
-        enum Kind { kWrite, kHangup, kReopen } kind = kWrite;
+        enum Kind { kWrite, kHangup, kReopen, kSetSpeed } kind = kWrite;
         Bytes bytes;             // kWrite
         int reopenAfterMs = -1;  // kHangup
+        int baud = 0;            // kSetSpeed
     };
 
     void Worker();
@@ -161,7 +183,7 @@ private:
     void PointLinks();                    // with mu_ held
     void RemoveLinks();                   // with mu_ held
     void HandleBytes(const std::uint8_t* data, std::size_t size);
-    void HandleFrame(const Bytes& frame);
+    void HandleFrame(const Bytes& frame, Clock::time_point firstByte);
     void Schedule(Clock::time_point when, Event event);
     void RunDueEvents();
     void FlushOutput();
@@ -188,6 +210,10 @@ private:
 
     FrameReader reader_;       // the frame being received
     Clock::time_point lastByte_;
+    Clock::time_point frameStart_;      // its first byte came
+    Clock::time_point inboundFree_;     // the last frame's end on the wire
+    LineOptions options_;
+    int ownBaud_ = 9600;
     Bytes output_;             // written to the master as it will take it
     std::multimap<Clock::time_point, Event> events_;
     std::deque<std::function<void()>> requests_;

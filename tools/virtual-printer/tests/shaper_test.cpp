@@ -110,3 +110,35 @@ TEST(ShapeReply, TimesLateAnswersAndPieces) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string MicroTimeline(const ShapedReply& shaped) {
+    std::string out;
+    for (const auto& piece : shaped.pieces) {
+        if (!out.empty()) out += ", ";
+        out += Hex(piece.bytes) + "@" + std::to_string(piece.at.count());
+    }
+    return out;
+}
+
+TEST(PaceOnWire, EachByteLeavesAByteTimeAfterTheLast) {
+    const Offset byteTime = vprinter::ByteTime(9600);
+    EXPECT_EQ(byteTime.count(), 1041);
+    EXPECT_EQ(vprinter::ByteTime(115200).count(), 86);
+
+    ShapedReply shaped = Shape(Behaviour::Normal(), kSetDarkness);
+    vprinter::PaceOnWire(&shaped, byteTime);
+    EXPECT_EQ(MicroTimeline(shaped), "1D@1041, 46@2082, 7C@3123, 00@4164");
+    EXPECT_EQ(Hex(Joined(shaped)), "1D 46 7C 00");
+
+    // A pause shorter than the wire needs is swallowed by it; a longer one stays.
+    shaped = Shape(Behaviour::Pieces(2, 1), kSetDarkness);
+    vprinter::PaceOnWire(&shaped, byteTime);
+    EXPECT_EQ(MicroTimeline(shaped), "1D@1041, 46@2082, 7C@3123, 00@4164");
+    shaped = Shape(Behaviour::Pieces(2, 10), kSetDarkness);
+    vprinter::PaceOnWire(&shaped, byteTime);
+    EXPECT_EQ(MicroTimeline(shaped), "1D@1041, 46@2082, 7C@11041, 00@12082");
+}
+
+}  // namespace

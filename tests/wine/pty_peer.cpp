@@ -43,6 +43,8 @@
 #include <string>
 #include <vector>
 
+#include "pty_line.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -51,8 +53,10 @@ volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 
 struct Pty {
-    int master = -1;
-    int slave = -1;  // held so the master never sees a hang-up between Windows opens
+    vprinter::PtyLine line;  // holds the slave too, so Windows opens never hang it up
+    int fifoFd = -1;
+    int Master() const { return fifo ? fifoFd : line.Master(); }
+    int Slave() const { return line.Slave(); }
     std::string link;
     std::string device;  // what the link points at
     bool fifo = false;
@@ -105,26 +109,6 @@ std::optional<std::string> FromHex(const std::string& hex) {
     return out;
 }
 
-struct SpeedName {
-    speed_t code;
-    long bps;
-};
-const SpeedName kSpeeds[] = {{B1200, 1200},     {B2400, 2400},     {B4800, 4800},    {B9600, 9600},
-                             {B19200, 19200},   {B38400, 38400},   {B57600, 57600},  {B115200, 115200},
-                             {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
-
-long SpeedToBps(speed_t code) {
-    for (const auto& s : kSpeeds)
-        if (s.code == code) return s.bps;
-    return -1;
-}
-
-std::optional<speed_t> BpsToSpeed(long bps) {
-    for (const auto& s : kSpeeds)
-        if (s.bps == bps) return s.code;
-    return std::nullopt;
-}
-
 bool ValidName(const std::string& name) {
     if (name.empty() || name.size() > 32) return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -169,15 +153,15 @@ private:
         return count;
     }
     static void Close(Pty& pty, bool removeLink) {
-        if (pty.master >= 0) close(pty.master);
-        if (pty.slave >= 0) close(pty.slave);
-        pty.master = pty.slave = -1;
+        pty.line.Close();
+        if (pty.fifoFd >= 0) close(pty.fifoFd);
+        pty.fifoFd = -1;
         if (removeLink && !pty.link.empty()) unlink(pty.link.c_str());
         if (removeLink && pty.fifo) unlink(pty.device.c_str());
     }
     Pty* Find(const std::string& name) {
         auto it = ptys_.find(name);
-        return it == ptys_.end() || it->second.master < 0 ? nullptr : &it->second;
+        return it == ptys_.end() || it->second.Master() < 0 ? nullptr : &it->second;
     }
     // Whatever the master can give now, without waiting.
     static std::string ReadAvailable(int fd) {
@@ -252,37 +236,28 @@ std::string Peer::Link(const std::string& name, bool fifo) {
         unlink(pty.device.c_str());
         if (mkfifo(pty.device.c_str(), 0600) != 0) return std::string("ERR mkfifo: ") + std::strerror(errno);
         // Held open both ways so that opening it never blocks.
-        pty.master = open(pty.device.c_str(), O_RDWR | O_NONBLOCK);
+        pty.fifoFd = open(pty.device.c_str(), O_RDWR | O_NONBLOCK);
+        if (pty.fifoFd < 0) {
+            const std::string why = std::strerror(errno);
+            Close(pty, true);
+            return "ERR open: " + why;
+        }
     } else {
-        pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) {
-            Close(pty, false);
-            return std::string("ERR openpt: ") + std::strerror(errno);
-        }
-        const char* slaveName = ptsname(pty.master);
-        pty.device = slaveName ? slaveName : "";
-        pty.slave = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
-        if (pty.slave >= 0) {
-            termios tio{};
-            tcgetattr(pty.slave, &tio);
-            cfmakeraw(&tio);
-            tio.c_cflag |= CLOCAL | CREAD;
-            tcsetattr(pty.slave, TCSANOW, &tio);
-        }
+        std::string error;
+        if (!pty.line.Open(&error)) return "ERR " + error;
+        pty.device = pty.line.SlavePath();
+        termios tio{};
+        tcgetattr(pty.Slave(), &tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tcsetattr(pty.Slave(), TCSANOW, &tio);
     }
-    if (pty.master < 0 || (!fifo && pty.slave < 0)) {
-        const std::string why = std::strerror(errno);
+    std::string error;
+    if (!vprinter::PointLink(pty.device, link, &error)) {
         Close(pty, true);
-        return "ERR open: " + why;
-    }
-    unlink(link.c_str());
-    if (symlink(pty.device.c_str(), link.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        Close(pty, true);
-        return "ERR symlink " + link + ": " + why;
+        return "ERR " + error;
     }
     pty.link = link;
-    ptys_[name] = pty;
+    ptys_[name] = std::move(pty);
     return "OK " + link;
 }
 
@@ -320,12 +295,12 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         in >> ms >> hex;
         const auto bytes = FromHex(hex);
         if (ms < 0 || !bytes) return "ERR usage: SEND name ms hex";
-        if (ms == 0) return WriteAll(pty->master, *bytes) ? "OK" : "ERR write failed";
+        if (ms == 0) return WriteAll(pty->Master(), *bytes) ? "OK" : "ERR write failed";
         sends_.push_back({Clock::now() + std::chrono::milliseconds(ms), name, *bytes});
         return "OK";
     }
     if (cmd == "DRAIN") {
-        const std::string got = ReadAvailable(pty->master);
+        const std::string got = ReadAvailable(pty->Master());
         return "OK " + (got.empty() ? std::string("-") : ToHex(got));
     }
     if (cmd == "READ") {
@@ -337,7 +312,7 @@ std::string Peer::Handle(Client& client, const std::string& line) {
     }
     if (cmd == "TERMIOS") {
         termios tio{};
-        if (tcgetattr(pty->master, &tio) != 0) return std::string("ERR tcgetattr: ") + std::strerror(errno);
+        if (tcgetattr(pty->Master(), &tio) != 0) return std::string("ERR tcgetattr: ") + std::strerror(errno);
         int csize = 0;
         switch (tio.c_cflag & CSIZE) {
         case CS5: csize = 5; break;
@@ -346,7 +321,7 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         case CS8: csize = 8; break;
         }
         std::ostringstream out;
-        out << "OK speed=" << SpeedToBps(cfgetospeed(&tio)) << " csize=" << csize
+        out << "OK speed=" << vprinter::SpeedToBps(cfgetospeed(&tio)) << " csize=" << csize
             << " parenb=" << ((tio.c_cflag & PARENB) ? 1 : 0) << " parodd=" << ((tio.c_cflag & PARODD) ? 1 : 0)
             << " cstopb=" << ((tio.c_cflag & CSTOPB) ? 1 : 0) << " crtscts=" << ((tio.c_cflag & CRTSCTS) ? 1 : 0)
             << " ixon=" << ((tio.c_iflag & IXON) ? 1 : 0) << " ixoff=" << ((tio.c_iflag & IXOFF) ? 1 : 0);
@@ -356,16 +331,16 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         long bps = 0;
         int csize = 0, parenb = 0, cstopb = 0;
         in >> bps >> csize >> parenb >> cstopb;
-        const auto speed = BpsToSpeed(bps);
+        const auto speed = vprinter::BpsToSpeed(bps);
         if (!speed || csize < 5 || csize > 8) return "ERR usage: SETTERMIOS name speed csize parenb cstopb";
         termios tio{};
-        tcgetattr(pty->slave, &tio);
+        tcgetattr(pty->Slave(), &tio);
         cfsetispeed(&tio, *speed);
         cfsetospeed(&tio, *speed);
         static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
         tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARENB | CSTOPB)) | sizes[csize - 5] | (parenb ? PARENB : 0) |
                       (cstopb ? CSTOPB : 0);
-        return tcsetattr(pty->slave, TCSANOW, &tio) == 0 ? "OK" : std::string("ERR tcsetattr: ") + std::strerror(errno);
+        return tcsetattr(pty->Slave(), TCSANOW, &tio) == 0 ? "OK" : std::string("ERR tcsetattr: ") + std::strerror(errno);
     }
     return "ERR unknown command";
 }
@@ -397,7 +372,7 @@ int Peer::Run(const std::string& addrFile, int lifetimeSeconds) {
         const auto now = Clock::now();
         for (auto it = sends_.begin(); it != sends_.end();) {
             if (it->when <= now) {
-                if (Pty* pty = Find(it->name)) WriteAll(pty->master, it->bytes);
+                if (Pty* pty = Find(it->name)) WriteAll(pty->Master(), it->bytes);
                 it = sends_.erase(it);
             } else {
                 ++it;
@@ -409,7 +384,7 @@ int Peer::Run(const std::string& addrFile, int lifetimeSeconds) {
             if (Pty* pty = Find(client.read->name)) {
                 char buf[4096];
                 const std::size_t want = std::min(sizeof buf, client.read->count - client.read->got.size());
-                const ssize_t n = read(pty->master, buf, want);
+                const ssize_t n = read(pty->Master(), buf, want);
                 if (n > 0) client.read->got.append(buf, static_cast<std::size_t>(n));
             }
             if (client.read->got.size() >= client.read->count || Clock::now() >= client.read->deadline ||
@@ -429,7 +404,7 @@ int Peer::Run(const std::string& addrFile, int lifetimeSeconds) {
         for (const auto& client : clients) {
             if (client.read) {
                 reading = true;
-                if (Pty* pty = Find(client.read->name)) fds.push_back({pty->master, POLLIN, 0});
+                if (Pty* pty = Find(client.read->name)) fds.push_back({pty->Master(), POLLIN, 0});
             }
         }
         if (reading) timeout = std::min(timeout, 5);

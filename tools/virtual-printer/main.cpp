@@ -40,6 +40,20 @@ const char kUsage[] =
     "  --address TEXT       Bluetooth address to start with (read only)\n"
     "  --password TEXT      pairing password to start with\n"
     "\n"
+    "The line, as a printer's UART sees it:\n"
+    "  --pace               frames and answers take their time on the wire: 10\n"
+    "                       bits a byte at the speed the other end set on the\n"
+    "                       line; a frame is in its length in byte times after\n"
+    "                       its first byte, answer byte k leaves k byte times\n"
+    "                       after that\n"
+    "  --baud N             the printer's own speed: 2400, 4800, 9600 (default),\n"
+    "                       19200, 38400, 57600 or 115200; an accepted baud\n"
+    "                       setting (code 78, value 1..7) changes it once its\n"
+    "                       status reply is written\n"
+    "  --strict-speed       answer only while the line's speed equals the\n"
+    "                       printer's own; frames at another speed are ignored\n"
+    "                       and logged\n"
+    "\n"
     "Misbehaviour for every frame of the run:\n"
     "  --fault NAME         none (default), silent (no answer), late (answer\n"
     "                       after --delay), pieces (answer in --piece-size byte\n"
@@ -91,6 +105,13 @@ bool ParseHexList(const std::string& text, std::vector<std::uint8_t>* bytes) {
     return true;
 }
 
+bool IsPrinterSpeed(long bps) {
+    for (int value = 1; value <= 7; ++value) {
+        if (vprinter::BaudForSetting(value) == bps) return true;
+    }
+    return false;
+}
+
 int Fail(const std::string& message) {
     std::cerr << "virtual-printer: " << message << "\nTry 'virtual-printer --help'.\n";
     return 2;
@@ -105,6 +126,7 @@ int main(int argc, char** argv) {
     bool haveName = false, haveAddress = false, havePassword = false;
     vprinter::Behaviour behaviour;
     bool reopenGiven = false;
+    vprinter::LineOptions lineOptions;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -132,6 +154,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--password") {
             if (!next(&password)) return Fail("--password needs a text");
             havePassword = true;
+        } else if (arg == "--pace") {
+            lineOptions.pace = true;
+        } else if (arg == "--strict-speed") {
+            lineOptions.strictSpeed = true;
+        } else if (arg == "--baud") {
+            if (!next(&value) || !ParseInt(value, 1, 115200, &number) || !IsPrinterSpeed(number))
+                return Fail("bad --baud: one of 2400 4800 9600 19200 38400 57600 115200");
+            lineOptions.baud = static_cast<int>(number);
         } else if (arg == "--fault") {
             if (!next(&value) || !vprinter::ParseFault(value, &behaviour.fault)) return Fail("unknown fault");
         } else if (arg == "--delay") {
@@ -184,6 +214,7 @@ int main(int argc, char** argv) {
     if (haveAddress) printer.SetAddress(address);
     if (havePassword) printer.SetPassword(password);
     printer.SetBehaviour(behaviour);
+    printer.SetLineOptions(lineOptions);
     std::string error;
     if (!printer.Start(&error)) {
         std::cerr << "virtual-printer: " << error << "\n";

@@ -51,116 +51,41 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "log_writer.h"
+#include "printer_model.h"
+#include "pty_line.h"
+#include "reply_shaper.h"
 
 namespace vprinter {
 
 // Silence that ends a partial frame.
 constexpr int kSilenceMs = 500;
 
-// Longest name or password the printer accepts through a set frame; longer
-// texts are answered with 0xFF. The Set* calls below take up to 255 bytes.
-constexpr std::size_t kMaxStoredText = 32;
-
-// Everything the printer stores. Values are the argument bytes as received.
-struct Settings {
-    std::string name = "VirtualPrinter";
-    std::string address = "00:1B:35:0A:2C:5E";   // read only on the line
-    std::string password = "1234";
-    int visibility = 0;       // 0x73, 0..1
-    int baudRate = 3;         // 0x78, 1..7 (3 = 9600)
-    int beeper = 0;           // 0x79, 0..1
-    int sleepTime = 0;        // 0x7A, 0..255
-    int chineseCode = 0x55;   // 0x55 simplified, 0xAA traditional
-    int darkness = 3;         // 0x7C, 1..5
-    int markSensitivity = 4;  // 0x7D, 1..7
-    int gapSensitivity = 4;   // 0x7E, 1..7
-    int btMode = 0;           // 0x7F, 0..1
-    int position = 0;         // 0x82, -255..255
-    int language = 1;         // 0x7B, 0..1
-    int paperSensor = 0;      // 0x86, 0..5
-    int commandSet = 2;       // 0x87, 1..2
-    int paperWidth = 2;       // 0x88, 1..5
-
-    // Codes of the settings stored from a frame since Start() (or since the
-    // last SetSettings()). Chinese mode is marked under the code that set it
-    // (0x55 or 0xAA).
-    std::set<std::uint8_t> setCodes;
-    bool WasSet(std::uint8_t code) const { return setCodes.count(code) != 0; }
+// How the printer's end of the line behaves as a UART would.
+struct LineOptions {
+    // Frames and answers take their time on the wire: 10 bits a byte at the
+    // speed the other end set on the line. A frame counts as received its
+    // length in byte times after its first byte came; answer byte k leaves
+    // k byte times after that.
+    bool pace = false;
+    // The printer's own speed; a `baud` setting it accepts changes it once
+    // the status reply has been written.
+    int baud = 9600;
+    // Answer only while the line's speed equals the printer's own: frames
+    // at another speed are ignored (counted in BytesDiscarded(), logged).
+    bool strictSpeed = false;
 };
-
-enum class Fault {
-    None,         // answer normally
-    Silent,       // no answer at all
-    Late,         // the whole answer after delayMs
-    Pieces,       // the answer in pieces of pieceSize bytes, delayMs apart
-    WrongLength,  // extraBytes zero bytes after the answer (status: 5 bytes)
-    Truncated,    // only the first cutTo bytes of the answer
-    AnswerFF,     // byte 3 of the answer is 0xFF
-    Prefix11,     // a 0x11 byte before the answer
-    Stray,        // the stray bytes before the answer
-    ValueLength,  // value replies carry valueLength as length byte
-    Hangup,       // no answer; the line hangs up delayMs after the frame
-};
-
-const char* FaultName(Fault fault);                 // "none", "silent", "late", ...
-bool ParseFault(const std::string& name, Fault* fault);
-
-struct Behaviour {
-    Fault fault = Fault::None;
-    int delayMs = 0;              // Late, Pieces (pause between pieces), Hangup
-    std::size_t pieceSize = 1;    // Pieces
-    std::size_t cutTo = 3;        // Truncated: bytes kept
-    std::size_t extraBytes = 1;   // WrongLength: zero bytes added
-    int valueLength = -1;         // ValueLength: 0..255; -1 leaves it as is
-    // ValueLength: false sends the stored text as it is whatever the length
-    // byte says; true sends exactly valueLength text bytes, the stored text
-    // cut or padded with padByte.
-    bool padValue = false;
-    std::uint8_t padByte = 'A';
-    std::vector<std::uint8_t> stray = {0x00, 0x55, 0xAA};   // Stray
-    // Hangup: come back on a NEW pseudo-terminal this long after hanging up
-    // (links re-pointed); -1 stays down until Reopen().
-    int reopenAfterMs = -1;
-
-    static Behaviour Normal() { return {}; }
-    static Behaviour Silent();
-    static Behaviour Late(int ms);
-    static Behaviour Pieces(std::size_t pieceSize, int pauseMs);
-    static Behaviour WrongLength(std::size_t extraBytes = 1);
-    static Behaviour Truncated(std::size_t cutTo = 3);
-    static Behaviour AnswerFF();
-    static Behaviour Prefix11();
-    static Behaviour Stray(std::vector<std::uint8_t> bytes = {0x00, 0x55, 0xAA});
-    static Behaviour ValueLength(int length, bool padValue = false);
-    static Behaviour Hangup(int afterMs = 0, int reopenAfterMs = -1);
-};
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Builds the printer's answer to one complete frame and applies the frame
-// to the settings. Empty when the frame needs no answer (never, today).
-// Exposed for tests; the printer calls it for every frame.
-struct Answer {
-    Bytes bytes;
-    bool isValue = false;   // a value reply: 1D 46 code L text
-    std::string text;       // its text (before any cut to 255)
-};
-Answer AnswerFrame(const Bytes& frame, Settings* settings);
-
-// Length of the frame starting with 1D 46 in `head` (at least 3 bytes), or 0
-// when byte 3 is needed and not there yet.
-std::size_t FrameLength(const std::uint8_t* head, std::size_t size);
-
-std::string HexString(const Bytes& bytes);   // "1D 46 7C 04"
 
 class VirtualPrinter {
 public:
     // `log`, when given, receives a line per frame, reply and event; it must
-    // outlive the printer and is written under the printer's lock only.
+    // outlive the printer. It is written by a thread of its own, never under
+    // the printer's lock: a stream that stops taking lines holds up no call
+    // (see LogWriter). Stop() waits, bounded, for the lines so far.
     explicit VirtualPrinter(std::ostream* log = nullptr);
     ~VirtualPrinter();                       // Stop()
     VirtualPrinter(const VirtualPrinter&) = delete;
@@ -184,6 +109,12 @@ public:
     // prefix's dosdevices/com1. Links are re-pointed on every reopen and
     // removed by Stop(). Before Start() the link is made at Start().
     bool AddLink(const std::string& path, std::string* error);
+
+    // Any time; `baud` becomes the printer's own speed at once.
+    void SetLineOptions(const LineOptions& options);
+    LineOptions GetLineOptions() const;
+    int CurrentBaud() const;        // the printer's own speed now
+    long LineSpeed() const;         // what the other end set; 0 when closed
 
     Settings GetSettings() const;
     void SetSettings(const Settings& settings);   // replaces all, marks too
@@ -227,6 +158,12 @@ public:
     // if it is open) and re-points the links. Waits until done.
     bool Reopen(std::string* error);
 
+    // Writes and hang-ups waiting for their time. Late or piecemeal answers
+    // to a flood of frames keep at most kMaxScheduled; beyond it the oldest
+    // go, and the log says so.
+    static constexpr std::size_t kMaxScheduled = 4096;
+    std::size_t ScheduledCount() const;
+
     std::size_t BytesDiscarded() const;       // garbage and dropped partials
     std::size_t PartialFramesDropped() const; // frames cut off by silence
     std::size_t HangupCount() const;
@@ -234,46 +171,49 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct Event {
-        enum Kind { kWrite, kHangup, kReopen } kind = kWrite;
+        enum Kind { kWrite, kHangup, kReopen, kSetSpeed } kind = kWrite;
         Bytes bytes;             // kWrite
         int reopenAfterMs = -1;  // kHangup
+        int baud = 0;            // kSetSpeed
     };
 
     void Worker();
     bool OpenLine(std::string* error);    // with mu_ held
-    void CloseLine();                     // with mu_ held
     void DoHangup(const char* why);       // with mu_ held
     void PointLinks();                    // with mu_ held
     void RemoveLinks();                   // with mu_ held
     void HandleBytes(const std::uint8_t* data, std::size_t size);
-    void HandleFrame(const Bytes& frame);
+    void HandleFrame(const Bytes& frame, Clock::time_point firstByte);
     void Schedule(Clock::time_point when, Event event);
     void RunDueEvents();
     void FlushOutput();
     void Wake();
     void Log(const std::string& line);
+    void ReportDroppedEvents();           // with mu_ held
     bool RunOnWorker(std::function<void()> fn, int timeoutMs);
 
     mutable std::mutex mu_;
     mutable std::condition_variable cv_;
-    std::ostream* log_;
+    std::unique_ptr<LogWriter> log_;
     Clock::time_point start_;
     std::thread worker_;
     bool running_ = false;
     bool stop_ = false;
 
-    int masterFd_ = -1;
-    int slaveFd_ = -1;         // our own handle: keeps the line up
+    PtyLine line_;
     int wakeFds_[2] = {-1, -1};
-    std::string slavePath_;
     std::vector<std::string> links_;
 
     Settings settings_;
     Behaviour runBehaviour_;
     std::deque<Behaviour> queued_;
 
-    Bytes partial_;            // frame being received
+    FrameReader reader_;       // the frame being received
     Clock::time_point lastByte_;
+    Clock::time_point frameStart_;      // its first byte came
+    Clock::time_point inboundFree_;     // the last frame's end on the wire
+    LineOptions options_;
+    int ownBaud_ = 9600;
     Bytes output_;             // written to the master as it will take it
     std::multimap<Clock::time_point, Event> events_;
     std::deque<std::function<void()>> requests_;
@@ -285,6 +225,7 @@ private:
     std::size_t discarded_ = 0;
     std::size_t partialsDropped_ = 0;
     std::size_t hangups_ = 0;
+    std::size_t droppedEvents_ = 0;   // since last reported
 };
 
 }  // namespace vprinter

@@ -108,7 +108,8 @@ TEST(Command, HelpExplainsTheOptions) {
     const std::string help = command.ReadAll(3000);
     EXPECT_EQ(command.Wait(3000), 0);
     for (const char* option : {"--link", "--log", "--name", "--address", "--password", "--fault", "--delay",
-                               "--piece-size", "--value-length", "--stray", "--reopen-after", "silent", "hangup"}) {
+                               "--piece-size", "--value-length", "--stray", "--reopen-after", "silent", "hangup",
+                               "--pace", "--baud", "--strict-speed"}) {
         EXPECT_NE(help.find(option), std::string::npos) << "--help does not mention " << option;
     }
 }
@@ -118,6 +119,8 @@ TEST(Command, RefusesUnknownOptions) {
     EXPECT_EQ(command.Wait(3000), 2);
     Command fault({"--fault", "sulky"});
     EXPECT_EQ(fault.Wait(3000), 2);
+    Command speed({"--baud", "9601"});
+    EXPECT_EQ(speed.Wait(3000), 2);
 }
 
 TEST(Command, ServesALinkUntilTerminated) {

@@ -39,6 +39,15 @@ bool PtyClient::Open(const std::string& path) {
     return true;
 }
 
+bool PtyClient::SetSpeed(long bps) {
+    const auto speed = vprinter::BpsToSpeed(bps);
+    termios tio{};
+    if (!speed || tcgetattr(fd_, &tio) != 0) return false;
+    cfsetispeed(&tio, *speed);
+    cfsetospeed(&tio, *speed);
+    return tcsetattr(fd_, TCSANOW, &tio) == 0;
+}
+
 void PtyClient::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;

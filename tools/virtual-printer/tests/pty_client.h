@@ -22,6 +22,8 @@ public:
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
+    // Sets the line's speed, as a program sets its serial port's.
+    bool SetSpeed(long bps);
     bool Write(const Bytes& bytes);
     // Reads until `count` bytes have come or `timeoutMs` has passed.
     Bytes ReadUpTo(std::size_t count, int timeoutMs);

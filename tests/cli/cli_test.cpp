@@ -263,6 +263,55 @@ TEST_F(CliTest, APrinterThatHangsUpFailsAloneWhileTheOthersCarryOn) {
     EXPECT_EQ(Printer(1).GetSettings().darkness, 2);
 }
 
+// A printer as a real UART: it hears only frames at its own speed.
+void StrictAt(VirtualPrinter& printer, int baud) {
+    vprinter::LineOptions line;
+    line.pace = true;
+    line.baud = baud;
+    line.strictSpeed = true;
+    printer.SetLineOptions(line);
+}
+
+TEST_F(CliTest, ProbeFindsEachPrinterAtItsSpeed) {
+    StrictAt(Printer(0), 19200);
+    StrictAt(AddPrinter(), 2400);
+    const CommandResult r =
+        RunCli({"probe", "-p", Port(0), "-p", Port(1), "--timeout", "200", "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = Json(r);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["baud"], 19200);
+    EXPECT_EQ(lines[0]["value"], Printer(0).GetSettings().address);
+    EXPECT_EQ(lines[1]["baud"], 2400);
+    // 9600 and 115200 were tried before 19200, in that order.
+    const auto frames = Printer(0).Frames();
+    EXPECT_EQ(frames.size(), 1u) << "frames at a wrong speed are not heard";
+
+    const CommandResult none = RunCli({"probe", "-p", "/dev/pts/no-such-pty", "--timeout", "100"});
+    EXPECT_EQ(none.status, 3);
+}
+
+TEST_F(CliTest, TheLineFollowsTheBaudSettingToTheEndOfTheProfile) {
+    StrictAt(Printer(), 9600);
+    // baud stands first, but goes last: everything else travels at 9600.
+    const std::string profile = WriteProfile("baud = 115200\ndarkness = 1\nbeeper = off\n");
+    const CommandResult r = Cli({"apply", profile, "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = Json(r);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2]["key"], "baud");
+    EXPECT_EQ(lines[2]["line_baud"], 115200);
+    EXPECT_EQ(Printer().CurrentBaud(), 115200);
+    EXPECT_EQ(Printer().GetSettings().darkness, 1);
+
+    // A set goes in the order given, and the next settings follow at the new speed.
+    const CommandResult next = RunCli({"set", "baud=19200", "darkness=3", "-p", Port(), "-b", "115200"});
+    ASSERT_EQ(next.status, 0) << next.out << next.err;
+    EXPECT_NE(next.out.find("line now at 19200 baud"), std::string::npos) << next.out;
+    EXPECT_EQ(Printer().GetSettings().darkness, 3);
+    EXPECT_EQ(Printer().CurrentBaud(), 19200);
+}
+
 TEST_F(CliTest, TraceShowsEveryFrameAndReplyOnStandardError) {
     const CommandResult r = Cli({"--trace", "set", "darkness=4"});
     ASSERT_EQ(r.status, 0);

@@ -15,7 +15,7 @@ constexpr std::size_t kLengthAt = 3;
 constexpr std::size_t kMaxReply = 5 + 255;
 constexpr int kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
 constexpr int kSettleBytes = 4;
-constexpr std::chrono::milliseconds kMinSettle{5};
+constexpr std::chrono::milliseconds kMinSettle{3};
 
 class RealClock : public Clock {
 public:

@@ -5,63 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <deque>
+#include "fake_line.h"
 
 namespace {
 
 using namespace morvane::cli;
 using std::chrono::milliseconds;
-
-class FakeClock : public Clock {
-public:
-    TimePoint Now() override { return now; }
-    TimePoint now{};
-};
-
-// Bytes that arrive at given times after the reply was asked for.
-class FakeLine : public Line {
-public:
-    FakeLine(FakeClock& clock, bool serial) : clock_(clock), serial_(serial), start_(clock.now) {}
-    void Arrive(int atMs, std::vector<std::uint8_t> bytes) { script_.push_back({atMs, std::move(bytes)}); }
-
-    bool IsSerial() const override { return serial_; }
-    bool SetSpeed(int, std::string*) override { return true; }
-    void DiscardInput() override {}
-    bool Write(const std::uint8_t*, std::size_t, TimePoint, std::string*) override { return true; }
-    int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
-        while (!script_.empty() && start_ + milliseconds(script_.front().atMs) <= clock_.now) Take();
-        if (arrived_.empty()) {
-            if (script_.empty() || start_ + milliseconds(script_.front().atMs) > deadline) {
-                clock_.now = std::max(clock_.now, deadline);
-                return 0;
-            }
-            clock_.now = start_ + milliseconds(script_.front().atMs);
-            Take();
-        }
-        const std::size_t n = std::min(max, arrived_.size());
-        std::copy_n(arrived_.begin(), n, buf);
-        arrived_.erase(arrived_.begin(), arrived_.begin() + static_cast<std::ptrdiff_t>(n));
-        consumed += n;
-        return static_cast<int>(n);
-    }
-    std::size_t consumed = 0;
-
-private:
-    struct Piece {
-        int atMs;
-        std::vector<std::uint8_t> bytes;
-    };
-    void Take() {
-        arrived_.insert(arrived_.end(), script_.front().bytes.begin(), script_.front().bytes.end());
-        script_.pop_front();
-    }
-    FakeClock& clock_;
-    bool serial_;
-    TimePoint start_;
-    std::deque<Piece> script_;
-    std::deque<std::uint8_t> arrived_;
-};
+using morvane::cli::fakes::FakeClock;
+using morvane::cli::fakes::FakeLine;
 
 constexpr milliseconds kTimeout{1000};
 constexpr int k9600 = 9600;
@@ -82,6 +33,7 @@ TEST(ReplyReader, StatusReplyIsTrustedAfterTheLineStaysQuiet) {
     // Complete at 4 ms, then the settle time: far from the 1000 ms time-out.
     EXPECT_EQ(r.Ms(), 4 + SettleTime(k9600).count());
     EXPECT_GE(SettleTime(k9600), milliseconds(4));   // four characters at 9600 baud
+    EXPECT_GE(SettleTime(115200), milliseconds(3));   // never less than scheduling can promise
 }
 
 TEST(ReplyReader, FifthByteMakesAStatusReplyNoAnswer) {

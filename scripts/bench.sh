@@ -1,0 +1,124 @@
+#!/bin/sh
+# Measures, side by side in one run, one Set from the dialog and from
+# morvane-cli against the paced virtual printer (its answers take their time
+# on the wire), and prints a table of medians, minimum and maximum, with the
+# ratios. Not a test: figures for the README and for reports.
+#   scripts/bench.sh [RUNS]      (default 20 native runs; 3 dialog and 5 Wine runs)
+#   BENCH_NATIVE_ONLY=1          leaves out the dialog and Wine
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${MORVANE_BUILD_DIR:-$top/build}"
+runs="${1:-20}"
+"$top/scripts/deps.sh"
+"$top/scripts/build.sh" >/dev/null
+
+native="$build/native"
+cli="$native/cli/morvane-cli"
+printer="$native/tools/virtual-printer/virtual-printer"
+work=$(mktemp -d)
+samples="$work/samples"
+: >"$samples"
+pids=""
+cleanup() {
+  for p in $pids; do kill "$p" 2>/dev/null || true; done
+  for p in $pids; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+now_ms() { date +%s%N | awk '{ printf "%.3f", $1 / 1000000 }'; }
+
+# start_printer NAME [OPTION...]: a paced printer; its pty path in $NAME.
+# (Not in a command substitution: its process id must reach cleanup.)
+start_printer() {
+  name=$1
+  shift
+  "$printer" --pace --log /dev/null "$@" >"$work/$name.path" 2>/dev/null &
+  pids="$pids $!"
+  i=0
+  while [ ! -s "$work/$name.path" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  eval "$name=\$(head -n 1 \"\$work/$name.path\")"
+}
+
+# time_runs NAME N COMMAND...: N whole-process timings of COMMAND.
+time_runs() {
+  name=$1 n=$2
+  shift 2
+  i=0
+  while [ $i -lt "$n" ]; do
+    t0=$(now_ms)
+    "$@" >/dev/null 2>&1 || { echo "bench: $name failed: $*" >&2; exit 1; }
+    t1=$(now_ms)
+    echo "$name $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
+    i=$((i + 1))
+  done
+}
+
+start_printer p9600
+start_printer p115200 --baud 115200
+time_runs cli-native-9600 "$runs" "$cli" set darkness=4 -p "$p9600"
+time_runs cli-native-115200 "$runs" "$cli" set darkness=4 -p "$p115200" -b 115200
+
+cat >"$work/profile" <<'PROFILE'
+bt-name = "Bench {n}"
+bt-password = 1234
+bt-visible = hidden
+bt-mode = enable
+darkness = 3
+beeper = on
+sleep = 60
+chinese = simplified
+mark-sensitivity = 4
+gap-sensitivity = 4
+position = 28
+language = english
+paper-sensor = gap
+command-set = escpos
+paper-width = 58
+baud = 9600
+PROFILE
+# Each setting inside a profile, from the command's own figures.
+"$cli" apply "$work/profile" -p "$p9600" --json |
+  sed -n 's/.*"ms":\([0-9]*\).*/profile-setting-9600 \1/p' >>"$samples"
+time_runs profile-16-keys-9600 "$runs" "$cli" apply "$work/profile" -p "$p9600"
+ports=""
+for k in 1 2 3 4 5 6 7 8; do
+  start_printer batch$k
+  eval "ports=\"\$ports\${ports:+,}\$batch$k\""
+done
+time_runs profile-8-printers-9600 "$runs" "$cli" apply "$work/profile" -p "$ports"
+
+if [ -z "${BENCH_NATIVE_ONLY:-}" ]; then
+  echo "== Dialog and command under Wine (takes a minute)" >&2
+  . "$top/scripts/xvfb.sh"
+  start_display
+  (cd "$native" && ./tests/e2e/e2e_bench) | sed -n 's/^bench //p' >>"$samples"
+  stop_display
+fi
+
+awk '
+  { v[$1] = v[$1] " " $2; n[$1]++ }
+  END {
+    order = "dialog-com-9600 dialog-library cli-native-9600 cli-native-115200 cli-wine-9600 cli-wine-115200 " \
+            "profile-setting-9600 profile-16-keys-9600 profile-8-printers-9600"
+    split(order, names, " ")
+    printf "| %-24s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
+    printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-------", "------------", "------------", "------------"
+    for (k = 1; k in names; k++) {
+      name = names[k]
+      if (!(name in n)) continue
+      m = split(substr(v[name], 2), s, " ")
+      for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (s[j] + 0 < s[i] + 0) { t = s[i]; s[i] = s[j]; s[j] = t }
+      med[name] = (m % 2) ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2
+      printf "| %-24s | %5d | %10.1f | %10.1f | %10.1f |\n", name, m, med[name], s[1], s[m]
+    }
+    print ""
+    if (("dialog-com-9600" in med) && med["cli-native-9600"] > 0)
+      printf "dialog over COM / morvane-cli at 9600: %.0f times\n", med["dialog-com-9600"] / med["cli-native-9600"]
+    if (("dialog-library" in med) && med["cli-native-9600"] > 0)
+      printf "dialog through the library / morvane-cli at 9600: %.0f times\n", med["dialog-library"] / med["cli-native-9600"]
+    if (med["cli-native-115200"] > 0)
+      printf "morvane-cli 9600 / 115200: %.2f\n", med["cli-native-9600"] / med["cli-native-115200"]
+    if (med["profile-16-keys-9600"] > 0)
+      printf "8 printers at once / one printer: %.2f\n", med["profile-8-printers-9600"] / med["profile-16-keys-9600"]
+  }' "$samples"

@@ -1,0 +1,65 @@
+// The command's reply reader against hostile printers. Input: a flags byte
+// (bit 0: value reply, bit 1: serial line), then pieces of a length byte, a
+// delay byte in ms and the bytes. Checked against a plain reading of the
+// two reply forms: never more read than the reply needs, a value only when
+// all of it came, a status only when exactly 4 bytes came.
+#include <algorithm>
+#include <cstring>
+
+#include "fake_line.h"
+#include "fuzz_check.h"
+#include "protocol/reply.h"
+
+using namespace morvane::cli;
+using namespace morvane::cli::fakes;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    const bool value = data[0] & 1;
+    const bool serial = data[0] & 2;
+    FakeClock clock;
+    FakeLine line(clock, serial);
+    const auto timeout = std::chrono::milliseconds(300);
+    std::vector<std::uint8_t> all;
+    std::size_t inTime = 0;   // bytes that came before the time-out
+    int at = 0;
+    for (std::size_t i = 1; i + 2 <= size;) {
+        const std::size_t n = std::min<std::size_t>(data[i], size - i - 2);
+        at += data[i + 1];
+        line.Arrive(at, std::vector<std::uint8_t>(data + i + 2, data + i + 2 + n));
+        all.insert(all.end(), data + i + 2, data + i + 2 + n);
+        if (at <= timeout.count())
+            inTime = all.size();
+        i += 2 + n;
+    }
+    const Reply reply = ReadReply(line, clock, value ? ReplyForm::Value : ReplyForm::Status, 9600, timeout);
+    FUZZ_CHECK(clock.now - TimePoint{} <= timeout + std::chrono::milliseconds(1));
+    FUZZ_CHECK(reply.bytes.size() <= all.size());
+    FUZZ_CHECK(std::equal(reply.bytes.begin(), reply.bytes.end(), all.begin()));
+
+    // Where the reply's length byte stands, and what a complete reply is.
+    const bool prefixed = serial && !all.empty() && all[0] == morvane::kSerialReplyPrefix;
+    const std::size_t lengthAt = prefixed ? 4 : 3;
+    if (!value) {
+        FUZZ_CHECK(line.consumed <= 4 + 16);
+        if (reply.result == Result::Ok || reply.result == Result::Refused) {
+            FUZZ_CHECK(reply.bytes.size() == 4);
+            FUZZ_CHECK((reply.result == Result::Refused) == (all[3] == morvane::kStatusFailure));
+        }
+        return 0;
+    }
+    const std::size_t complete = all.size() > lengthAt ? lengthAt + 1 + all[lengthAt] : 0;
+    if (complete != 0)
+        FUZZ_CHECK(line.consumed <= complete);
+    if (reply.result == Result::Ok) {
+        FUZZ_CHECK(complete != 0 && all.size() >= complete && reply.bytes.size() == complete);
+        const auto text = all.begin() + static_cast<std::ptrdiff_t>(lengthAt + 1);
+        const auto end = std::find(text, all.begin() + static_cast<std::ptrdiff_t>(complete), std::uint8_t{0});
+        FUZZ_CHECK(reply.value == std::string(text, end));
+    } else {
+        FUZZ_CHECK(complete == 0 || inTime < complete || reply.result == Result::Error);
+    }
+    return 0;
+}

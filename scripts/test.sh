@@ -28,4 +28,6 @@ if [ -x "$top/scripts/fuzz.sh" ]; then
   echo "== Fuzz smoke run"
   "$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" "$build/fuzz" || status=1
 fi
+echo "== Packages"
+"$top/scripts/package.sh" && "$top/tests/package/test-packages.sh" || status=1
 exit $status

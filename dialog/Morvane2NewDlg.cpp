@@ -8,6 +8,12 @@
 #include "protocol/port_kind.h"
 #include "protocol/text_number.h"
 
+// The exchange names its messages by the dialog's string ids.
+static_assert(morvane::kMsgPrompt == IDS_PROMPT && morvane::kMsgOpenPortFirst == IDS_OPEN_PORT_FIRST &&
+              morvane::kMsgNoAnswer == IDS_PRINTER_NO_ANSWER && morvane::kMsgSendFail == IDS_REQUEST_SEND_FAIL &&
+              morvane::kMsgSetFail == IDS_SET_FAIL && morvane::kMsgSetSuccess == IDS_SET_SUCCESS &&
+              morvane::kMsgReadFail == IDS_READ_FAIL);
+
 namespace {
 
 constexpr int kMaxFieldChars = 20;   // the three Bluetooth text fields
@@ -136,12 +142,13 @@ BOOL CMorvane2NewDlg::OnInitDialog() {
 
     // The port library says how many USB and LPT ports to list after the
     // 255 serial ones, and whether the machine has serial ports to preselect.
+    // The three counts are asked for in this order, one statement each.
     const int comMax = GetCOMMax();
-    AddItems(m_cbPort, morvane::ComPortItems());
-    AddItems(m_cbPort, morvane::UsbPortItems(GetUSBPort()));
-    AddItems(m_cbPort, morvane::LptPortItems(GetLPTMax()));
-    if (const int selection = morvane::InitialPortSelection(comMax); selection != morvane::kNoSelection)
-        m_cbPort.SetCurSel(selection);
+    const int usbCount = GetUSBPort();
+    const int lptCount = GetLPTMax();
+    const morvane::PortList ports = morvane::BuildPortList(comMax, usbCount, lptCount);
+    AddItems(m_cbPort, ports.items);
+    if (ports.selection != morvane::kNoSelection) m_cbPort.SetCurSel(ports.selection);
 
     for (const morvane::ListContents& list : morvane::SettingLists()) {
         CComboBox* combo = ListById(list.controlId);

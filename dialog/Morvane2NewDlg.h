@@ -47,8 +47,8 @@ protected:
 
     HANDLE m_hCom;
     int m_nRecvLen;
-    unsigned char m_sendBuf[255];
-    unsigned char m_recvBuf[255];
+    morvane::FrameBuffer m_sendBuf;
+    morvane::ReplyBuffer m_recvBuf;
     CSpinButtonCtrl m_spinPos;
     CNumEdit m_editPos;
     CComboBox m_cbPort;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "port/tarnport.h"
+#include "libs/tarnport/tarnport.h"
 #include "tests/win/peer_client.h"
 
 namespace {

@@ -2,38 +2,29 @@
 
 #include <cstdio>
 
+#include "libs/common/scoped_handle.h"
 #include "protocol/pause.h"
 #include "protocol/read_budget.h"
 
 namespace morvane {
 namespace {
 
-// Owns a handle from the moment CreateFileA returns it, so that no early
-// return leaks it; Release() hands it to the caller.
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE h) : h_(h) {}
-    ~OwnedHandle() {
-        if (IsPortOpen(h_)) CloseHandle(h_);
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE Get() const { return h_; }
-    HANDLE Release() {
-        HANDLE h = h_;
-        h_ = nullptr;
-        return h;
-    }
-
-private:
-    HANDLE h_;
-};
-
 // The blocking pause of the calling (user-interface) thread.
 class SleepPause final : public Pause {
 public:
     void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 };
+
+// The diagnostic line for a refused call, with the system's error number;
+// the caller's message is all the user sees. The number stays the thread's
+// last error for whoever asks after the return.
+void ReportFailure(const char* format) {
+    const DWORD error = GetLastError();
+    char line[64];
+    std::snprintf(line, sizeof line, format, static_cast<int>(error));
+    OutputDebugStringA(line);
+    SetLastError(error);
+}
 
 }  // namespace
 
@@ -69,11 +60,9 @@ void ApplyLineSettings(DCB& dcb, int baudRate) {
 
 HANDLE OpenSerialPort(const char* portName, int baudRate) {
     const std::string device = SerialDeviceName(portName != nullptr ? portName : "");
-    OwnedHandle port(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!IsPortOpen(port.Get())) {
-        char line[48];
-        std::snprintf(line, sizeof line, "Open Port Failed(%d).\r\n", static_cast<int>(GetLastError()));
-        OutputDebugStringA(line);
+    ScopedHandle port(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!port) {
+        ReportFailure("Open Port Failed(%d).\r\n");
         return nullptr;
     }
 
@@ -82,6 +71,7 @@ HANDLE OpenSerialPort(const char* portName, int baudRate) {
     GetCommState(port.Get(), &dcb);  // a refusal shows up in SetCommState
     ApplyLineSettings(dcb, baudRate);
     if (!SetCommState(port.Get(), &dcb)) {
+        ReportFailure("Set Port State Failed(%d).\r\n");
         PurgeComm(port.Get(), kPurgeBuffers);
         return nullptr;
     }
@@ -90,6 +80,7 @@ HANDLE OpenSerialPort(const char* portName, int baudRate) {
     GetCommTimeouts(port.Get(), &timeouts);  // every field is replaced below
     timeouts = kSerialTimeouts;
     if (!SetCommTimeouts(port.Get(), &timeouts)) {
+        ReportFailure("Set Port Timeouts Failed(%d).\r\n");
         PurgeComm(port.Get(), kPurgeBuffers);
         return nullptr;
     }

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "libs/common/scoped_handle.h"
+
 namespace {
 
 constexpr std::string_view kHeader = "SkinPlusPlus Skin 1";
@@ -40,17 +42,16 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 std::optional<std::string> ReadFileText(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    const morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
     std::optional<std::string> text;
-    const DWORD size = GetFileSize(file, nullptr);
+    const DWORD size = GetFileSize(file.Get(), nullptr);
     if (size != INVALID_FILE_SIZE && size <= kMaxSkinBytes) {
         std::string data(size, '\0');
         DWORD got = 0;
-        if (ReadFile(file, data.data(), size, &got, nullptr) && got == size) text = std::move(data);
+        if (ReadFile(file.Get(), data.data(), size, &got, nullptr) && got == size) text = std::move(data);
     }
-    CloseHandle(file);
     return text;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "libs/common/scoped_handle.h"
+
 namespace tarnport {
 namespace {
 
@@ -44,18 +46,17 @@ const char* KindPrefix(PortKind kind) {
 }
 
 std::string ReadSmallFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+    const morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return {};
     std::string text;
-    DWORD size = GetFileSize(file, nullptr);
+    DWORD size = GetFileSize(file.Get(), nullptr);
     if (size != INVALID_FILE_SIZE && size <= kMaxIniBytes) {
         text.resize(size);
         DWORD got = 0;
-        if (!ReadFile(file, text.data(), size, &got, nullptr)) got = 0;
+        if (!ReadFile(file.Get(), text.data(), size, &got, nullptr)) got = 0;
         text.resize(got);
     }
-    CloseHandle(file);
     return text;
 }
 
@@ -158,11 +159,22 @@ int HighestWineUsbPrinter() {
     return highest;
 }
 
+// A SetupDi device list, destroyed with its owner.
+struct DeviceListTraits {
+    using Type = HDEVINFO;
+    static Type None() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Type h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void Close(Type h) { SetupDiDestroyDeviceInfoList(h); }
+};
+using ScopedDeviceList = morvane::Scoped<DeviceListTraits>;
+
 // The interface path of the index-th present USB printer; with index < 0,
 // only counts them. Returns the count of interfaces seen.
 int WalkUsbPrinters(int index, std::string* path) {
-    HDEVINFO set = SetupDiGetClassDevsA(&kUsbPrintInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return 0;
+    const ScopedDeviceList list(
+        SetupDiGetClassDevsA(&kUsbPrintInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!list) return 0;
+    HDEVINFO set = list.Get();
     int count = 0;
     SP_DEVICE_INTERFACE_DATA iface{};
     iface.cbSize = sizeof iface;
@@ -181,7 +193,6 @@ int WalkUsbPrinters(int index, std::string* path) {
         }
         ++count;
     }
-    SetupDiDestroyDeviceInfoList(set);
     return count;
 }
 

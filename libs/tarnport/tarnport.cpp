@@ -16,13 +16,14 @@
 // about half a second). Negative for failures: kBadName for a name that is
 // no port, kNoDevice for a port that cannot be opened, kBadArgument for
 // arguments the call cannot use, kIoFailed for a refused transfer.
-#include "port/tarnport.h"
+#include "libs/tarnport/tarnport.h"
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "libs/common/scoped_handle.h"
 #include "libs/tarnport/devices.h"
 
 namespace {
@@ -55,11 +56,9 @@ enum FlowControl : int {
 // A port that is open. The handle closes when the last user lets go, so a
 // ClosePort from another thread never pulls it from under a transfer.
 struct OpenPort {
-    explicit OpenPort(HANDLE h) : handle(h) {}
-    ~OpenPort() { CloseHandle(handle); }
-    OpenPort(const OpenPort&) = delete;
-    OpenPort& operator=(const OpenPort&) = delete;
+    explicit OpenPort(morvane::ScopedHandle h) : owner(std::move(h)), handle(owner.Get()) {}
 
+    const morvane::ScopedHandle owner;
     const HANDLE handle;
     bool serialLine = false;
 };
@@ -116,10 +115,11 @@ private:
         if (path.empty()) return nullptr;
         // Overlapped, so that every transfer can be cut off after a bounded
         // wait even on a device that has no time-outs of its own.
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
-        auto port = std::make_shared<OpenPort>(h);
+        morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_OVERLAPPED, nullptr));
+        if (!file) return nullptr;
+        const HANDLE h = file.Get();
+        auto port = std::make_shared<OpenPort>(std::move(file));
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         port->serialLine = GetCommState(h, &dcb) != FALSE;
@@ -149,9 +149,10 @@ PortTable& Ports() {
 // One overlapped transfer, cancelled after limitMs. Returns the bytes moved,
 // or -1 when the device refused the request.
 int Transfer(HANDLE h, bool write, void* data, DWORD length, DWORD limitMs) {
+    const morvane::ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event) return -1;
     OVERLAPPED ov{};
-    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (ov.hEvent == nullptr) return -1;
+    ov.hEvent = event.Get();
     const BOOL started = write ? WriteFile(h, data, length, nullptr, &ov) : ReadFile(h, data, length, nullptr, &ov);
     int result = -1;
     if (started || GetLastError() == ERROR_IO_PENDING) {
@@ -164,7 +165,6 @@ int Transfer(HANDLE h, bool write, void* data, DWORD length, DWORD limitMs) {
             result = static_cast<int>(moved);
         }
     }
-    CloseHandle(ov.hEvent);
     return result;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "port/serial_device_name.h"
+
 namespace morvane {
 
 // A handle is open when it is neither null nor INVALID_HANDLE_VALUE.
@@ -43,10 +45,5 @@ constexpr COMMTIMEOUTS kSerialTimeouts = {
 // Changes only the fields the tool owns (speed, 8N1, binary, no parity check,
 // DTR/RTS held off, no XON/XOFF); everything else keeps what the port had.
 void ApplyLineSettings(DCB& dcb, int baudRate);
-
-// The name CreateFileA is given for a port-list name: "COM10:" and above only
-// resolve in the device namespace ("\\.\COM10", no colon); every other name,
-// COM1..COM9 included, goes unchanged.
-std::string SerialDeviceName(std::string_view portName);
 
 }  // namespace morvane

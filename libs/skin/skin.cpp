@@ -10,6 +10,7 @@
 // InitializeSkin returns 1 when the file was found, read and well formed,
 // 0 otherwise. It never throws and never stops the program.
 #include "libs/skin/skin.h"
+#include "libs/skin/skin_parse.h"
 
 #include <cctype>
 #include <map>
@@ -21,15 +22,7 @@
 
 namespace {
 
-constexpr std::string_view kHeader = "SkinPlusPlus Skin 1";
 constexpr DWORD kMaxSkinBytes = 64 * 1024;
-
-std::string_view Trim(std::string_view text) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && space(text.front())) text.remove_prefix(1);
-    while (!text.empty() && space(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 bool IsBareName(std::string_view name) {
     if (name.empty() || name == "." || name == "..") return false;
@@ -53,51 +46,6 @@ std::optional<std::string> ReadFileText(const std::string& path) {
         if (ReadFile(file.Get(), data.data(), size, &got, nullptr) && got == size) text = std::move(data);
     }
     return text;
-}
-
-bool IsColour(std::string_view value) {
-    if (value.size() != 6) return false;
-    for (char c : value) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
-}
-
-// Colours by name; nullopt when the text is not a skin.
-std::optional<std::map<std::string, COLORREF>> ParseSkin(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    std::map<std::string, COLORREF> colours;
-    std::string section;
-    bool headerSeen = false;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = Trim(text.substr(0, end));
-        text.remove_prefix(end < text.size() ? end + 1 : end);
-        if (!headerSeen) {
-            if (line != kHeader) return std::nullopt;
-            headerSeen = true;
-            continue;
-        }
-        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-        if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 3) return std::nullopt;
-            section = std::string(Trim(line.substr(1, line.size() - 2)));
-            continue;
-        }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos || section.empty()) return std::nullopt;
-        const std::string_view key = Trim(line.substr(0, eq));
-        const std::string_view value = Trim(line.substr(eq + 1));
-        if (key.empty()) return std::nullopt;
-        if (section == "Colors") {
-            if (!IsColour(value)) return std::nullopt;
-            const unsigned long rgb = std::stoul(std::string(value), nullptr, 16);
-            colours[std::string(key)] = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-        }
-    }
-    if (!headerSeen || colours.empty()) return std::nullopt;
-    return colours;
 }
 
 // The colours of the skin last read, kept for the window look.
@@ -128,9 +76,10 @@ extern "C" int WINAPI InitializeSkin(const char* skinFileName) {
         if (skinFileName == nullptr || !IsBareName(skinFileName)) return 0;
         const auto text = FindAndRead(skinFileName);
         if (!text) return 0;
-        auto colours = ParseSkin(*text);
+        auto colours = skin::ParseSkin(*text);
         if (!colours) return 0;
-        SkinColours() = std::move(*colours);
+        SkinColours().clear();
+        for (const auto& [name, rgb] : *colours) SkinColours()[name] = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
         return 1;
     } catch (...) {
         return 0;

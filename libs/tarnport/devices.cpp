@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "libs/common/scoped_handle.h"
+#include "libs/tarnport/ini_parse.h"
+#include "libs/tarnport/text.h"
 
 namespace tarnport {
 namespace {
 
-// Port numbers the library looks at: what the port list can show.
-constexpr int kMaxPortNumber = 255;
 // The Linux usblp driver hands out at most this many /dev/usb/lpN.
 constexpr int kMaxUsbPrinters = 16;
 // TarnPort.ini is small; anything larger is not ours.
@@ -22,28 +22,6 @@ constexpr DWORD kMaxIniBytes = 64 * 1024;
 
 // The device interface class of USB printer-class devices (usbprint.h).
 const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
-
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && space(text.front())) text.remove_prefix(1);
-    while (!text.empty() && space(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-const char* KindPrefix(PortKind kind) {
-    switch (kind) {
-    case PortKind::Com: return "COM";
-    case PortKind::Usb: return "USB";
-    case PortKind::Lpt: return "LPT";
-    }
-    return "";
-}
 
 std::string ReadSmallFile(const std::string& path) {
     const morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -60,33 +38,8 @@ std::string ReadSmallFile(const std::string& path) {
     return text;
 }
 
-// Every key=value of [Ports], keys upper-cased; later lines win.
-std::vector<std::pair<std::string, std::string>> ReadPortsSection() {
-    std::vector<std::pair<std::string, std::string>> entries;
-    const std::string text = ReadSmallFile(IniPath());
-    bool inPorts = false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
-        pos = end + 1;
-        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-        if (line.front() == '[') {
-            inPorts = line.back() == ']' && Upper(Trim(line.substr(1, line.size() - 2))) == "PORTS";
-            continue;
-        }
-        const std::size_t eq = line.find('=');
-        if (!inPorts || eq == std::string_view::npos) continue;
-        const std::string key = Upper(Trim(line.substr(0, eq)));
-        std::string_view value = Trim(line.substr(eq + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-        entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; }),
-                      entries.end());
-        if (!value.empty()) entries.emplace_back(key, std::string(value));
-    }
-    return entries;
-}
+// The [Ports] mappings of TarnPort.ini as it is now.
+IniEntries ReadPortsSection() { return ParsePortsSection(ReadSmallFile(IniPath())); }
 
 int HighestMapped(PortKind kind) {
     int highest = 0;
@@ -204,26 +157,6 @@ HMODULE ThisModule() {
 }
 
 }  // namespace
-
-std::optional<PortId> ParsePortName(const char* name) {
-    if (name == nullptr) return std::nullopt;
-    std::string_view text(name);
-    if (!text.empty() && text.back() == ':') text.remove_suffix(1);
-    if (text.size() < 4 || text.size() > 6) return std::nullopt;
-    const std::string prefix = Upper(text.substr(0, 3));
-    PortKind kind;
-    if (prefix == "COM") kind = PortKind::Com;
-    else if (prefix == "USB") kind = PortKind::Usb;
-    else if (prefix == "LPT") kind = PortKind::Lpt;
-    else return std::nullopt;
-    int number = 0;
-    for (char c : text.substr(3)) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    if (number < 1 || number > kMaxPortNumber) return std::nullopt;
-    return PortId{kind, number, prefix + std::to_string(number)};
-}
 
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

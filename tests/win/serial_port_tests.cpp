@@ -114,22 +114,6 @@ TEST(SerialSettings, TimeoutsAndPurge) {
     EXPECT_EQ(kPurgeBuffers, 12u);
 }
 
-TEST(SerialSettings, DeviceNames) {
-    const struct {
-        const char* given;
-        const char* expected;
-    } cases[] = {
-        {"COM1:", "COM1:"},       {"COM9:", "COM9:"},         {"COM3", "COM3"},
-        {"COM10:", "\\\\.\\COM10"}, {"COM12:", "\\\\.\\COM12"}, {"COM255:", "\\\\.\\COM255"},
-        {"COM10", "\\\\.\\COM10"},  {"USB1:", "USB1:"},         {"LPT1", "LPT1"},
-        {"", ""},                 {"COM:", "COM:"},           {"COM1x:", "COM1x:"},
-        {"com12:", "com12:"},     {"xCOM12:", "xCOM12:"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SerialDeviceName(c.given), c.expected) << "for \"" << c.given << "\"";
-    }
-}
-
 // ---- against a pseudo-terminal ---------------------------------------------
 
 class SerialPortTest : public ::testing::Test {

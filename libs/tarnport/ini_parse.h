@@ -4,8 +4,10 @@
 //   USB1=Z:\tmp\printer-link
 //   ; a serial adapter standing in for a parallel port
 //   LPT2=\\.\COM12
-// Keys are port names without ':', in any case; lines starting with ';' or
-// '#' are comments (not text after a value); an empty value is no mapping.
+// Keys are port names without ':', in any case, with or without spaces
+// around '='; lines starting with ';' or '#' are comments (not text after a
+// value); an empty value is no mapping. A UTF-8 byte-order mark in front is
+// allowed; a line that cannot be read is skipped and changes nothing else.
 #pragma once
 #include <string>
 #include <string_view>

@@ -28,10 +28,10 @@
 
 namespace {
 
-constexpr int kBadName = -1;
-constexpr int kNoDevice = -2;
-constexpr int kBadArgument = -3;
-constexpr int kIoFailed = -4;
+using tarnport::kBadArgument;
+using tarnport::kBadName;
+using tarnport::kIoFailed;
+using tarnport::kNoDevice;
 
 // ReadData: how long to wait for a first byte, how long a quiet line ends an
 // answer under way, and the most one call may take.
@@ -119,6 +119,11 @@ private:
                                                FILE_FLAG_OVERLAPPED, nullptr));
         if (!file) return nullptr;
         const HANDLE h = file.Get();
+        // A regular file takes every transfer at offset 0: the status read
+        // would bring back the frame just sent and pass for an answer. Only
+        // devices (character devices, pipes) are ports.
+        const DWORD type = GetFileType(h);
+        if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) return nullptr;
         auto port = std::make_shared<OpenPort>(std::move(file));
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;

@@ -12,3 +12,13 @@ int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char pa
 int WINAPI SendData(const char* portName, const unsigned char* data, int length);
 int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount);
 }
+
+namespace tarnport {
+
+// What the exports return for a failure: always negative.
+constexpr int kBadName = -1;      // a name that is no port
+constexpr int kNoDevice = -2;     // a port that cannot be opened, or is no device
+constexpr int kBadArgument = -3;  // arguments the call cannot use
+constexpr int kIoFailed = -4;     // a refused or abandoned transfer
+
+}  // namespace tarnport

@@ -147,6 +147,21 @@ TEST_F(PeerTest, MissingDeviceIsNegative) {
     }
 }
 
+// Transfers to a regular file all happen at offset 0, so the status read
+// would bring back the frame itself and pass for an answer.
+TEST_F(PeerTest, RegularFileIsRefusedLikeAMissingDevice) {
+    const std::string file = IniPath() + ".regular";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "not a device";
+    IniFile ini("[Ports]\nUSB4=" + file + "\n");
+    unsigned char buf[8];
+    const unsigned char frame[] = {0x1D, 0x46, 0x7C, 0x04};
+    EXPECT_EQ(SetComParam("USB4:", 115200, 8, 'N', 1, 2), tarnport::kNoDevice);
+    EXPECT_EQ(SendData("USB4:", frame, 4), tarnport::kNoDevice);
+    EXPECT_EQ(ReadData("USB4:", buf, 4), tarnport::kNoDevice);
+    EXPECT_EQ(ClosePort("USB4:"), 0) << "the file was left open";
+    DeleteFileA(file.c_str());
+}
+
 TEST_F(PeerTest, ClosePortOfAPortNotOpenIsHarmless) {
     EXPECT_EQ(ClosePort("USB1:"), 0);
     EXPECT_EQ(ClosePort("LPT1"), 0);

@@ -26,6 +26,14 @@ void ReportFailure(const char* format) {
     SetLastError(error);
 }
 
+// After a failed transfer: a line error (one framing error from a wrong
+// speed, with fAbortOnError set as another program left it) otherwise fails
+// every later transfer until the port is closed and opened again.
+void ClearLineErrors(HANDLE port) {
+    DWORD errors = 0;
+    ClearCommError(port, &errors, nullptr);
+}
+
 }  // namespace
 
 void ApplyLineSettings(DCB& dcb, int baudRate) {
@@ -77,7 +85,11 @@ bool WriteSerialFrame(HANDLE port, const std::uint8_t* frame, int length) {
     PurgeComm(port, kPurgeBuffers);
     if (length < 0) return false;
     DWORD written = 0;
-    return WriteFile(port, frame, static_cast<DWORD>(length), &written, nullptr) != FALSE;
+    // A write time-out ends the request as a success with fewer bytes out.
+    const bool sent = WriteFile(port, frame, static_cast<DWORD>(length), &written, nullptr) != FALSE &&
+                      written == static_cast<DWORD>(length);
+    if (!sent) ClearLineErrors(port);
+    return sent;
 }
 
 int ReadSerialReply(HANDLE port, std::uint8_t* buf, int wanted) {
@@ -85,7 +97,7 @@ int ReadSerialReply(HANDLE port, std::uint8_t* buf, int wanted) {
     // A failed request delivers nothing and so counts as an empty one.
     const ReadRequest request = [port](std::uint8_t* dest, int count) {
         DWORD got = 0;
-        ReadFile(port, dest, static_cast<DWORD>(count), &got, nullptr);
+        if (!ReadFile(port, dest, static_cast<DWORD>(count), &got, nullptr)) ClearLineErrors(port);
         return static_cast<int>(got);
     };
     SleepPause pause;

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "libs/common/scoped_handle.h"
 #include "libs/tarnport/devices.h"
@@ -33,17 +34,28 @@ using tarnport::kBadName;
 using tarnport::kIoFailed;
 using tarnport::kNoDevice;
 
-// ReadData: how long to wait for a first byte, how long a quiet line ends an
-// answer under way, and the most one call may take.
-constexpr DWORD kFirstByteMs = 500;
+// ReadData: how long a read waits when nothing at all is waiting (the
+// program reads only after its own pause for the answer, and retries), how
+// long a quiet line ends an answer under way, and the most one call gathers.
+constexpr DWORD kNothingWaitingMs = 50;
 constexpr DWORD kQuietGapMs = 50;
 constexpr DWORD kReadWindowMs = 1000;
 // SendData: a frame is written within this, plus a little per byte.
 constexpr DWORD kWriteBaseMs = 1000;
 constexpr DWORD kWritePerByteMs = 2;
-// Extra wait beyond the line's own time-outs before a transfer is cancelled;
-// devices without time-outs (USB printers, files) rely on it alone.
+// Extra wait beyond a serial line's own time-outs before a transfer is
+// cancelled; devices without time-outs (USB printers, pipes) are cancelled
+// at the wait itself.
 constexpr DWORD kCancelMarginMs = 200;
+// How long a cancelled transfer may take to end. A driver that lets it run
+// on is left with it: the port is dropped and the transfer's memory given up.
+constexpr DWORD kCancelGraceMs = 200;
+
+// The stated bounds: SendData of n bytes returns within
+// kWriteBaseMs + n * kWritePerByteMs + kCancelMarginMs + kCancelGraceMs, and
+// ReadData within kReadBoundMs, whatever the driver does.
+constexpr DWORD kReadBoundMs = kReadWindowMs + kQuietGapMs + kCancelMarginMs + kCancelGraceMs;
+static_assert(kReadBoundMs <= 1500, "ReadData must stay well inside the program's 1500 ms retry pause");
 
 // The 6th argument of SetComParam: flow control.
 enum FlowControl : int {
@@ -100,6 +112,17 @@ public:
         return port;
     }
 
+    // Forgets `port` if it is still the one open under `key`: after an
+    // abandoned transfer the next call opens the device afresh.
+    void Drop(const std::string& key, const std::shared_ptr<OpenPort>& port) {
+        std::shared_ptr<OpenPort> dropping;
+        Lock lock(cs_);
+        auto found = ports_.find(key);
+        if (found == ports_.end() || found->second != port) return;
+        dropping = std::move(found->second);
+        ports_.erase(found);
+    }
+
     bool Close(const std::string& key) {
         std::shared_ptr<OpenPort> closing;
         Lock lock(cs_);
@@ -132,7 +155,7 @@ private:
             COMMTIMEOUTS timeouts{};
             timeouts.ReadIntervalTimeout = kQuietGapMs;
             timeouts.ReadTotalTimeoutMultiplier = 0;
-            timeouts.ReadTotalTimeoutConstant = kFirstByteMs;
+            timeouts.ReadTotalTimeoutConstant = kNothingWaitingMs;
             timeouts.WriteTotalTimeoutMultiplier = kWritePerByteMs;
             timeouts.WriteTotalTimeoutConstant = kWriteBaseMs;
             SetCommTimeouts(h, &timeouts);
@@ -151,27 +174,54 @@ PortTable& Ports() {
     return *table;
 }
 
-// One overlapped transfer, cancelled after limitMs. Returns the bytes moved,
-// or -1 when the device refused the request.
-int Transfer(HANDLE h, bool write, void* data, DWORD length, DWORD limitMs) {
-    const morvane::ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event) return -1;
+// One overlapped transfer's state. It lives on the heap: should the driver
+// never finish the request, the system still owns the OVERLAPPED, the event
+// and the bytes, so they are left to it rather than freed under it.
+struct PendingTransfer {
     OVERLAPPED ov{};
-    ov.hEvent = event.Get();
-    const BOOL started = write ? WriteFile(h, data, length, nullptr, &ov) : ReadFile(h, data, length, nullptr, &ov);
-    int result = -1;
-    if (started || GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(ov.hEvent, limitMs) != WAIT_OBJECT_0) CancelIoEx(h, &ov);
-        DWORD moved = 0;
-        // A line's own time-out (Wine reports it as ERROR_TIMEOUT) and our
-        // cancel both end the request with whatever had come by then.
-        if (GetOverlappedResult(h, &ov, &moved, TRUE) || GetLastError() == ERROR_OPERATION_ABORTED ||
-            GetLastError() == ERROR_TIMEOUT) {
-            result = static_cast<int>(moved);
+    morvane::ScopedHandle event;
+    std::vector<unsigned char> bytes;
+};
+
+struct TransferResult {
+    int moved = -1;          // bytes moved, or -1 when the device refused the request
+    bool abandoned = false;  // the driver kept the request past the cancel
+};
+
+// One overlapped transfer of `bytes`, cancelled after limitMs; a read's
+// bytes come back in `bytes`. Returns within limitMs + kCancelGraceMs.
+TransferResult Transfer(HANDLE h, bool write, std::vector<unsigned char>& bytes, DWORD limitMs) {
+    auto pending = std::make_unique<PendingTransfer>();
+    pending->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!pending->event) return {};
+    pending->ov.hEvent = pending->event.Get();
+    pending->bytes = bytes;
+    const DWORD length = static_cast<DWORD>(pending->bytes.size());
+    unsigned char* data = pending->bytes.data();
+    const BOOL started = write ? WriteFile(h, data, length, nullptr, &pending->ov)
+                               : ReadFile(h, data, length, nullptr, &pending->ov);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return {};
+    if (WaitForSingleObject(pending->ov.hEvent, limitMs) != WAIT_OBJECT_0) {
+        CancelIoEx(h, &pending->ov);
+        if (WaitForSingleObject(pending->ov.hEvent, kCancelGraceMs) != WAIT_OBJECT_0) {
+            pending.release();  // still the driver's: never freed
+            return {-1, true};
         }
+    }
+    TransferResult result;
+    DWORD moved = 0;
+    // A line's own time-out (Wine reports it as ERROR_TIMEOUT) and our
+    // cancel both end the request with whatever had come by then.
+    if (GetOverlappedResult(h, &pending->ov, &moved, FALSE) || GetLastError() == ERROR_OPERATION_ABORTED ||
+        GetLastError() == ERROR_TIMEOUT) {
+        result.moved = static_cast<int>(std::min<DWORD>(moved, length));
+        if (!write) bytes.assign(pending->bytes.begin(), pending->bytes.begin() + result.moved);
     }
     return result;
 }
+
+// How long a transfer on `port` may wait before it is cancelled.
+DWORD CancelAfter(const OpenPort& port, DWORD waitMs) { return port.serialLine ? waitMs + kCancelMarginMs : waitMs; }
 
 bool BuildDcb(DCB& dcb, int baudRate, int dataBits, char parity, int stopBits, int flags) {
     if (baudRate <= 0 || dataBits < 5 || dataBits > 8) return false;
@@ -259,10 +309,11 @@ int WINAPI SendData(const char* portName, const unsigned char* data, int length)
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
     if (length == 0) return 0;
-    const DWORD limit = kWriteBaseMs + kWritePerByteMs * static_cast<DWORD>(length) + kCancelMarginMs;
-    // WriteFile does not change the bytes; the cast only meets its signature.
-    const int written = Transfer(port->handle, true, const_cast<unsigned char*>(data), static_cast<DWORD>(length), limit);
-    return written < 0 ? kIoFailed : written;
+    std::vector<unsigned char> bytes(data, data + length);
+    const DWORD limit = kWriteBaseMs + kWritePerByteMs * static_cast<DWORD>(length);
+    const TransferResult sent = Transfer(port->handle, true, bytes, CancelAfter(*port, limit));
+    if (sent.abandoned) Ports().Drop(id->key, port);
+    return sent.moved < 0 ? kIoFailed : sent.moved;
 }
 
 int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
@@ -273,18 +324,23 @@ int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
 
-    // Wait for a first byte, then gather the rest of the answer until the
-    // buffer is full, the line goes quiet, or the call's window is over.
+    // Take what is waiting, then gather the rest of the answer until the
+    // buffer is full, the line has been quiet for a short gap, or the call's
+    // window is over. With nothing waiting the call ends after a short bound.
     const ULONGLONG start = GetTickCount64();
-    int total = Transfer(port->handle, false, buffer, static_cast<DWORD>(maxCount), kFirstByteMs + kCancelMarginMs);
-    if (total <= 0) return total < 0 ? kIoFailed : 0;
+    int total = 0;
+    DWORD wait = kNothingWaitingMs;
     while (total < maxCount) {
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(maxCount - total));
+        const TransferResult got = Transfer(port->handle, false, bytes, CancelAfter(*port, wait));
+        if (got.abandoned) Ports().Drop(id->key, port);
+        if (got.moved < 0) return total > 0 ? total : kIoFailed;
+        if (got.moved == 0) break;
+        std::copy(bytes.begin(), bytes.end(), buffer + total);
+        total += got.moved;
         const ULONGLONG spent = GetTickCount64() - start;
         if (spent >= kReadWindowMs) break;
-        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(kQuietGapMs, kReadWindowMs - spent));
-        const int more = Transfer(port->handle, false, buffer + total, static_cast<DWORD>(maxCount - total), wait);
-        if (more <= 0) break;
-        total += more;
+        wait = static_cast<DWORD>(std::min<ULONGLONG>(kQuietGapMs, kReadWindowMs - spent));
     }
     return total;
 }

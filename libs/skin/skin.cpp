@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "libs/common/guarded.h"
 #include "libs/common/scoped_handle.h"
 
 namespace {
@@ -72,7 +73,7 @@ std::optional<std::string> FindAndRead(const std::string& name) {
 }  // namespace
 
 extern "C" int WINAPI InitializeSkin(const char* skinFileName) {
-    try {
+    return morvane::Guarded(0, [&] {
         if (skinFileName == nullptr || !IsBareName(skinFileName)) return 0;
         const auto text = FindAndRead(skinFileName);
         if (!text) return 0;
@@ -81,7 +82,5 @@ extern "C" int WINAPI InitializeSkin(const char* skinFileName) {
         SkinColours().clear();
         for (const auto& [name, rgb] : *colours) SkinColours()[name] = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
         return 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "libs/common/guarded.h"
 #include "libs/common/scoped_handle.h"
 #include "libs/tarnport/devices.h"
 
@@ -269,23 +270,20 @@ bool BuildDcb(DCB& dcb, int baudRate, int dataBits, char parity, int stopBits, i
     return true;
 }
 
-}  // namespace
 
-extern "C" {
+int GetCOMMaxBody() { return tarnport::CountPorts(tarnport::PortKind::Com); }
 
-int WINAPI GetCOMMax(void) { return tarnport::CountPorts(tarnport::PortKind::Com); }
+int GetUSBPortBody() { return tarnport::CountPorts(tarnport::PortKind::Usb); }
 
-int WINAPI GetUSBPort(void) { return tarnport::CountPorts(tarnport::PortKind::Usb); }
+int GetLPTMaxBody() { return tarnport::CountPorts(tarnport::PortKind::Lpt); }
 
-int WINAPI GetLPTMax(void) { return tarnport::CountPorts(tarnport::PortKind::Lpt); }
-
-int WINAPI ClosePort(const char* portName) {
+int ClosePortBody(const char* portName) {
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
     return Ports().Close(id->key) ? 1 : 0;
 }
 
-int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags) {
+int SetComParamBody(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags) {
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
     DCB settings{};
@@ -302,7 +300,7 @@ int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char pa
     return 1;
 }
 
-int WINAPI SendData(const char* portName, const unsigned char* data, int length) {
+int SendDataBody(const char* portName, const unsigned char* data, int length) {
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
     if (length < 0 || (data == nullptr && length > 0)) return kBadArgument;
@@ -316,7 +314,7 @@ int WINAPI SendData(const char* portName, const unsigned char* data, int length)
     return sent.moved < 0 ? kIoFailed : sent.moved;
 }
 
-int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
+int ReadDataBody(const char* portName, unsigned char* buffer, int maxCount) {
     if (maxCount <= 0) return 0;
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
@@ -343,6 +341,32 @@ int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
         wait = static_cast<DWORD>(std::min<ULONGLONG>(kQuietGapMs, kReadWindowMs - spent));
     }
     return total;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Every export catches everything: a failure value, never an exception.
+int WINAPI GetCOMMax(void) { return morvane::Guarded(0, [] { return GetCOMMaxBody(); }); }
+int WINAPI GetUSBPort(void) { return morvane::Guarded(0, [] { return GetUSBPortBody(); }); }
+int WINAPI GetLPTMax(void) { return morvane::Guarded(0, [] { return GetLPTMaxBody(); }); }
+
+int WINAPI ClosePort(const char* portName) {
+    return morvane::Guarded(kIoFailed, [&] { return ClosePortBody(portName); });
+}
+
+int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags) {
+    return morvane::Guarded(kIoFailed,
+                            [&] { return SetComParamBody(portName, baudRate, dataBits, parity, stopBits, flags); });
+}
+
+int WINAPI SendData(const char* portName, const unsigned char* data, int length) {
+    return morvane::Guarded(kIoFailed, [&] { return SendDataBody(portName, data, length); });
+}
+
+int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
+    return morvane::Guarded(kIoFailed, [&] { return ReadDataBody(portName, buffer, maxCount); });
 }
 
 }  // extern "C"

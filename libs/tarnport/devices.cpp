@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "libs/common/module_folder.h"
 #include "libs/common/scoped_handle.h"
 #include "libs/tarnport/ini_parse.h"
 #include "libs/tarnport/text.h"
@@ -23,8 +24,9 @@ constexpr DWORD kMaxIniBytes = 64 * 1024;
 // The device interface class of USB printer-class devices (usbprint.h).
 const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 
-std::string ReadSmallFile(const std::string& path) {
-    const morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+std::string ReadSmallFile(const std::wstring& path) {
+    if (path.empty()) return {};
+    const morvane::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return {};
     std::string text;
@@ -151,8 +153,8 @@ int WalkUsbPrinters(int index, std::string* path) {
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
     return module;
 }
 
@@ -163,14 +165,10 @@ bool RunningUnderWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::string IniPath() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(ThisModule(), path, sizeof path);
-    if (length == 0 || length >= sizeof path) return "TarnPort.ini";
-    std::string dir(path, length);
-    const std::size_t slash = dir.find_last_of("\\/");
-    dir.resize(slash == std::string::npos ? 0 : slash + 1);
-    return dir + "TarnPort.ini";
+std::wstring IniPath() {
+    // Only ever beside this DLL: when its folder cannot be had, no ini.
+    const std::wstring folder = morvane::ModuleFolder(ThisModule());
+    return folder.empty() ? std::wstring() : folder + L"TarnPort.ini";
 }
 
 std::optional<std::string> MappedDevice(std::string_view key) {

@@ -22,7 +22,7 @@ int CountPorts(PortKind kind);
 // port counts: each count is at least its highest mapped number. A mapped
 // path must not end in a DOS device name (lpt2, com1, nul): Windows takes
 // such a file for that device, whatever folder it is in.
-std::string IniPath();
+std::wstring IniPath();  // empty when this DLL's folder cannot be had
 std::optional<std::string> MappedDevice(std::string_view key);
 
 bool RunningUnderWine();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@ long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// Where the library reads its ini (the tests' copy of the DLL is beside them).
 std::string IniPath() {
     HMODULE dll = GetModuleHandleA("TarnPortDll.dll");
     char path[MAX_PATH] = {};
@@ -86,6 +88,45 @@ TEST_F(PeerTest, CountsFollowTheIni) {
     EXPECT_EQ(GetUSBPort(), usb) << "the ini is gone";
     EXPECT_EQ(GetLPTMax(), lpt);
     EXPECT_EQ(GetCOMMax(), com);
+}
+
+// TarnPort.ini is read from the library's own folder, whatever its name,
+// and never from the current directory.
+TEST_F(PeerTest, IniComesOnlyFromTheLibrarysFolder) {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    // Cyrillic and Chinese: outside every ANSI code page at once.
+    const std::wstring dir = std::wstring(temp) + L"tarn-\x0416\x4E2D";
+    const std::wstring copy = dir + L"\\TarnPortCopy.dll";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    wchar_t dll[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleA("TarnPortDll.dll"), dll, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(dll, copy.c_str(), FALSE));
+    const char mapping[] = "[Ports]\r\nUSB6=Z:\\nowhere\\usb6\r\n";
+    {
+        std::ofstream(std::filesystem::path(dir + L"\\TarnPort.ini"), std::ios::binary) << mapping;
+    }
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_NE(module, nullptr);
+    using CountFn = int(WINAPI*)(void);
+    const auto usbCount = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetUSBPort")));
+    ASSERT_NE(usbCount, nullptr);
+    EXPECT_GE(usbCount(), 6) << "the ini beside a library in a non-ANSI folder was not read";
+
+    // The current directory's ini counts for nothing.
+    char old[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof old, old);
+    const int before = GetUSBPort();
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    DeleteFileW((dir + L"\\TarnPort.ini").c_str());
+    std::ofstream(std::filesystem::path(dir + L"\\TarnPort.ini"), std::ios::binary) << "[Ports]\r\nUSB9=Z:\\nowhere\\usb9\r\n";
+    EXPECT_EQ(GetUSBPort(), before) << "the current directory's TarnPort.ini was read";
+    SetCurrentDirectoryA(old);
+
+    FreeLibrary(module);
+    DeleteFileW((dir + L"\\TarnPort.ini").c_str());
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(dir.c_str());
 }
 
 TEST_F(PeerTest, UsbCountUnderWineIsTheUsbPrinterDevices) {

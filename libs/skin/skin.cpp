@@ -1,25 +1,21 @@
-// SkinPlusPlusDLL: reads the program's skin file. The file is looked for
-// beside the program's EXE, then in the current directory; only a bare file
-// name is taken, so a skin can never be read from elsewhere.
+// SkinPlusPlusDLL: checks the program's skin file. The file is read only
+// from beside the program's EXE, and only a bare file name is taken, so a
+// skin can never be read from elsewhere (not from the current directory
+// either). Its format: skin_parse.h.
 //
-// The skin format (a small INI):
-//   line 1        "SkinPlusPlus Skin 1"
-//   [Colors]      Name=RRGGBB, six hexadecimal digits, at least one entry
-//   [Info]        free key=value text (name, author)
-//   ; or #        comment lines; blank lines allowed
 // InitializeSkin returns 1 when the file was found, read and well formed,
-// 0 otherwise. It never throws and never stops the program.
+// 0 otherwise. It never throws and never stops the program. The program
+// draws with the system's own look, so nothing of the skin is kept.
 #include "libs/skin/skin.h"
-#include "libs/skin/skin_parse.h"
 
-#include <cctype>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "libs/common/guarded.h"
+#include "libs/common/module_folder.h"
 #include "libs/common/scoped_handle.h"
+#include "libs/skin/skin_parse.h"
 
 namespace {
 
@@ -30,13 +26,18 @@ bool IsBareName(std::string_view name) {
     return name.find_first_of("\\/:") == std::string_view::npos;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+// The program's 8-bit name as the wide text the file system takes.
+std::wstring Widen(const char* text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 1) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+    wide.resize(static_cast<std::size_t>(length - 1));
+    return wide;
 }
 
-std::optional<std::string> ReadFileText(const std::string& path) {
-    const morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+std::optional<std::string> ReadFileText(const std::wstring& path) {
+    const morvane::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return std::nullopt;
     std::optional<std::string> text;
@@ -49,38 +50,15 @@ std::optional<std::string> ReadFileText(const std::string& path) {
     return text;
 }
 
-// The colours of the skin last read, kept for the window look.
-std::map<std::string, COLORREF>& SkinColours() {
-    static std::map<std::string, COLORREF> colours;
-    return colours;
-}
-
-std::optional<std::string> FindAndRead(const std::string& name) {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length != 0 && length < sizeof path) {
-        if (auto text = ReadFileText(DirectoryOf(std::string(path, length)) + name)) return text;
-    }
-    const DWORD cwdLength = GetCurrentDirectoryA(sizeof path, path);
-    if (cwdLength != 0 && cwdLength < sizeof path) {
-        std::string dir(path, cwdLength);
-        if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
-        if (auto text = ReadFileText(dir + name)) return text;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 extern "C" int WINAPI InitializeSkin(const char* skinFileName) {
     return morvane::Guarded(0, [&] {
         if (skinFileName == nullptr || !IsBareName(skinFileName)) return 0;
-        const auto text = FindAndRead(skinFileName);
-        if (!text) return 0;
-        auto colours = skin::ParseSkin(*text);
-        if (!colours) return 0;
-        SkinColours().clear();
-        for (const auto& [name, rgb] : *colours) SkinColours()[name] = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-        return 1;
+        const std::wstring folder = morvane::ModuleFolder(nullptr);
+        const std::wstring name = Widen(skinFileName);
+        if (folder.empty() || name.empty()) return 0;
+        const auto text = ReadFileText(folder + name);
+        return text && skin::ParseSkin(*text) ? 1 : 0;
     });
 }

@@ -10,6 +10,12 @@ constexpr LANGID kInterfaceLanguage = 1033;    // English (United States)
 
 }  // namespace
 
+// The first thing the process does, before theApp below is built: every
+// library loaded from here on comes from the system folder or the
+// program's own folder, never from the current directory or PATH.
+const bool g_dllSearchRestricted =
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR) != FALSE;
+
 BEGIN_MESSAGE_MAP(CMorvaneApp, CWinApp)
     ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()

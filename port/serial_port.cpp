@@ -2,32 +2,12 @@
 
 #include <cstdio>
 
+#include "libs/common/scoped_handle.h"
 #include "protocol/pause.h"
 #include "protocol/read_budget.h"
 
 namespace morvane {
 namespace {
-
-// Owns a handle from the moment CreateFileA returns it, so that no early
-// return leaks it; Release() hands it to the caller.
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE h) : h_(h) {}
-    ~OwnedHandle() {
-        if (IsPortOpen(h_)) CloseHandle(h_);
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE Get() const { return h_; }
-    HANDLE Release() {
-        HANDLE h = h_;
-        h_ = nullptr;
-        return h;
-    }
-
-private:
-    HANDLE h_;
-};
 
 // The blocking pause of the calling (user-interface) thread.
 class SleepPause final : public Pause {
@@ -35,23 +15,26 @@ public:
     void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 };
 
-}  // namespace
-
-std::string SerialDeviceName(std::string_view portName) {
-    constexpr std::string_view kCom = "COM";
-    std::string_view rest = portName;
-    if (rest.substr(0, kCom.size()) != kCom) return std::string(portName);
-    rest.remove_prefix(kCom.size());
-    if (!rest.empty() && rest.back() == ':') rest.remove_suffix(1);
-    if (rest.empty() || rest.size() > 5) return std::string(portName);
-    unsigned number = 0;
-    for (char c : rest) {
-        if (c < '0' || c > '9') return std::string(portName);
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (number < 10) return std::string(portName);
-    return "\\\\.\\COM" + std::to_string(number);
+// The diagnostic line for a refused call, with the system's error number;
+// the caller's message is all the user sees. The number stays the thread's
+// last error for whoever asks after the return.
+void ReportFailure(const char* format) {
+    const DWORD error = GetLastError();
+    char line[64];
+    std::snprintf(line, sizeof line, format, static_cast<int>(error));
+    OutputDebugStringA(line);
+    SetLastError(error);
 }
+
+// After a failed transfer: a line error (one framing error from a wrong
+// speed, with fAbortOnError set as another program left it) otherwise fails
+// every later transfer until the port is closed and opened again.
+void ClearLineErrors(HANDLE port) {
+    DWORD errors = 0;
+    ClearCommError(port, &errors, nullptr);
+}
+
+}  // namespace
 
 void ApplyLineSettings(DCB& dcb, int baudRate) {
     dcb.BaudRate = static_cast<DWORD>(baudRate);
@@ -69,11 +52,9 @@ void ApplyLineSettings(DCB& dcb, int baudRate) {
 
 HANDLE OpenSerialPort(const char* portName, int baudRate) {
     const std::string device = SerialDeviceName(portName != nullptr ? portName : "");
-    OwnedHandle port(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!IsPortOpen(port.Get())) {
-        char line[48];
-        std::snprintf(line, sizeof line, "Open Port Failed(%d).\r\n", static_cast<int>(GetLastError()));
-        OutputDebugStringA(line);
+    ScopedHandle port(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!port) {
+        ReportFailure("Open Port Failed(%d).\r\n");
         return nullptr;
     }
 
@@ -82,6 +63,7 @@ HANDLE OpenSerialPort(const char* portName, int baudRate) {
     GetCommState(port.Get(), &dcb);  // a refusal shows up in SetCommState
     ApplyLineSettings(dcb, baudRate);
     if (!SetCommState(port.Get(), &dcb)) {
+        ReportFailure("Set Port State Failed(%d).\r\n");
         PurgeComm(port.Get(), kPurgeBuffers);
         return nullptr;
     }
@@ -90,6 +72,7 @@ HANDLE OpenSerialPort(const char* portName, int baudRate) {
     GetCommTimeouts(port.Get(), &timeouts);  // every field is replaced below
     timeouts = kSerialTimeouts;
     if (!SetCommTimeouts(port.Get(), &timeouts)) {
+        ReportFailure("Set Port Timeouts Failed(%d).\r\n");
         PurgeComm(port.Get(), kPurgeBuffers);
         return nullptr;
     }
@@ -102,7 +85,11 @@ bool WriteSerialFrame(HANDLE port, const std::uint8_t* frame, int length) {
     PurgeComm(port, kPurgeBuffers);
     if (length < 0) return false;
     DWORD written = 0;
-    return WriteFile(port, frame, static_cast<DWORD>(length), &written, nullptr) != FALSE;
+    // A write time-out ends the request as a success with fewer bytes out.
+    const bool sent = WriteFile(port, frame, static_cast<DWORD>(length), &written, nullptr) != FALSE &&
+                      written == static_cast<DWORD>(length);
+    if (!sent) ClearLineErrors(port);
+    return sent;
 }
 
 int ReadSerialReply(HANDLE port, std::uint8_t* buf, int wanted) {
@@ -110,7 +97,7 @@ int ReadSerialReply(HANDLE port, std::uint8_t* buf, int wanted) {
     // A failed request delivers nothing and so counts as an empty one.
     const ReadRequest request = [port](std::uint8_t* dest, int count) {
         DWORD got = 0;
-        ReadFile(port, dest, static_cast<DWORD>(count), &got, nullptr);
+        if (!ReadFile(port, dest, static_cast<DWORD>(count), &got, nullptr)) ClearLineErrors(port);
         return static_cast<int>(got);
     };
     SleepPause pause;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "port/serial_device_name.h"
+
 namespace morvane {
 
 // A handle is open when it is neither null nor INVALID_HANDLE_VALUE.
@@ -16,7 +18,8 @@ inline bool IsPortOpen(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VA
 // speed. Returns nullptr when the device cannot be opened or configured.
 HANDLE OpenSerialPort(const char* portName, int baudRate);
 
-// Purges both buffers, then writes the frame in one request.
+// Purges both buffers, then writes the frame in one request. A write that
+// fails or times out before every byte is out is a failed write.
 bool WriteSerialFrame(HANDLE port, const std::uint8_t* frame, int length);
 
 // Reads up to `wanted` bytes with the retry budget; -1 when wanted <= 0.
@@ -31,22 +34,20 @@ void CloseSerialPort(HANDLE port);
 constexpr DWORD kPurgeBuffers = PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 // A request for n bytes returns when they are all in, when 100 ms pass
-// between two bytes, or after 100 + n ms; writes have no time-out.
+// between two bytes, or after 100 + n ms. A write of n bytes gives up after
+// 1000 + 10 n ms: a frame of 25 bytes needs about 105 ms at 2400 baud, and a
+// line held back by flow control (CTS low: paper out, printer off, a 3-wire
+// cable) must not hang the program.
 constexpr COMMTIMEOUTS kSerialTimeouts = {
-    100,  // ReadIntervalTimeout
-    1,    // ReadTotalTimeoutMultiplier
-    100,  // ReadTotalTimeoutConstant
-    0,    // WriteTotalTimeoutMultiplier
-    0,    // WriteTotalTimeoutConstant
+    100,   // ReadIntervalTimeout
+    1,     // ReadTotalTimeoutMultiplier
+    100,   // ReadTotalTimeoutConstant
+    10,    // WriteTotalTimeoutMultiplier
+    1000,  // WriteTotalTimeoutConstant
 };
 
 // Changes only the fields the tool owns (speed, 8N1, binary, no parity check,
 // DTR/RTS held off, no XON/XOFF); everything else keeps what the port had.
 void ApplyLineSettings(DCB& dcb, int baudRate);
-
-// The name CreateFileA is given for a port-list name: "COM10:" and above only
-// resolve in the device namespace ("\\.\COM10", no colon); every other name,
-// COM1..COM9 included, goes unchanged.
-std::string SerialDeviceName(std::string_view portName);
 
 }  // namespace morvane

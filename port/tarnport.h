@@ -1,13 +1,4 @@
-// The port library's exports, bound when the program loads (TarnPortDll.dll).
+// The port library's exports as the program calls them; the library owns
+// their declarations.
 #pragma once
-#include <windows.h>
-
-extern "C" {
-int WINAPI GetCOMMax(void);
-int WINAPI GetUSBPort(void);
-int WINAPI GetLPTMax(void);
-int WINAPI ClosePort(const char* portName);
-int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags);
-int WINAPI SendData(const char* portName, const unsigned char* data, int length);
-int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount);
-}
+#include "libs/tarnport/tarnport.h"

@@ -11,7 +11,8 @@ set -eu
 seconds="${1:-5}"
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${2:-$top/build/fuzz}"
-targets="reply exchange text_number frames printer"
+# The one list of targets, shared with tests/fuzz/CMakeLists.txt.
+targets=$(grep -E '^[a-z_]+$' "$top/tests/fuzz/targets.txt")
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G "Unix Makefiles" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF \

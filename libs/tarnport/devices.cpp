@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "libs/common/module_folder.h"
+#include "libs/common/scoped_handle.h"
+#include "libs/tarnport/ini_parse.h"
+#include "libs/tarnport/text.h"
+
 namespace tarnport {
 namespace {
 
-// Port numbers the library looks at: what the port list can show.
-constexpr int kMaxPortNumber = 255;
 // The Linux usblp driver hands out at most this many /dev/usb/lpN.
 constexpr int kMaxUsbPrinters = 16;
 // TarnPort.ini is small; anything larger is not ours.
@@ -21,71 +24,24 @@ constexpr DWORD kMaxIniBytes = 64 * 1024;
 // The device interface class of USB printer-class devices (usbprint.h).
 const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && space(text.front())) text.remove_prefix(1);
-    while (!text.empty() && space(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-const char* KindPrefix(PortKind kind) {
-    switch (kind) {
-    case PortKind::Com: return "COM";
-    case PortKind::Usb: return "USB";
-    case PortKind::Lpt: return "LPT";
-    }
-    return "";
-}
-
-std::string ReadSmallFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+std::string ReadSmallFile(const std::wstring& path) {
+    if (path.empty()) return {};
+    const morvane::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return {};
     std::string text;
-    DWORD size = GetFileSize(file, nullptr);
+    DWORD size = GetFileSize(file.Get(), nullptr);
     if (size != INVALID_FILE_SIZE && size <= kMaxIniBytes) {
         text.resize(size);
         DWORD got = 0;
-        if (!ReadFile(file, text.data(), size, &got, nullptr)) got = 0;
+        if (!ReadFile(file.Get(), text.data(), size, &got, nullptr)) got = 0;
         text.resize(got);
     }
-    CloseHandle(file);
     return text;
 }
 
-// Every key=value of [Ports], keys upper-cased; later lines win.
-std::vector<std::pair<std::string, std::string>> ReadPortsSection() {
-    std::vector<std::pair<std::string, std::string>> entries;
-    const std::string text = ReadSmallFile(IniPath());
-    bool inPorts = false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
-        pos = end + 1;
-        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-        if (line.front() == '[') {
-            inPorts = line.back() == ']' && Upper(Trim(line.substr(1, line.size() - 2))) == "PORTS";
-            continue;
-        }
-        const std::size_t eq = line.find('=');
-        if (!inPorts || eq == std::string_view::npos) continue;
-        const std::string key = Upper(Trim(line.substr(0, eq)));
-        std::string_view value = Trim(line.substr(eq + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-        entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const auto& e) { return e.first == key; }),
-                      entries.end());
-        if (!value.empty()) entries.emplace_back(key, std::string(value));
-    }
-    return entries;
-}
+// The [Ports] mappings of TarnPort.ini as it is now.
+IniEntries ReadPortsSection() { return ParsePortsSection(ReadSmallFile(IniPath())); }
 
 int HighestMapped(PortKind kind) {
     int highest = 0;
@@ -158,11 +114,22 @@ int HighestWineUsbPrinter() {
     return highest;
 }
 
+// A SetupDi device list, destroyed with its owner.
+struct DeviceListTraits {
+    using Type = HDEVINFO;
+    static Type None() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Type h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void Close(Type h) { SetupDiDestroyDeviceInfoList(h); }
+};
+using ScopedDeviceList = morvane::Scoped<DeviceListTraits>;
+
 // The interface path of the index-th present USB printer; with index < 0,
 // only counts them. Returns the count of interfaces seen.
 int WalkUsbPrinters(int index, std::string* path) {
-    HDEVINFO set = SetupDiGetClassDevsA(&kUsbPrintInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return 0;
+    const ScopedDeviceList list(
+        SetupDiGetClassDevsA(&kUsbPrintInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!list) return 0;
+    HDEVINFO set = list.Get();
     int count = 0;
     SP_DEVICE_INTERFACE_DATA iface{};
     iface.cbSize = sizeof iface;
@@ -181,52 +148,27 @@ int WalkUsbPrinters(int index, std::string* path) {
         }
         ++count;
     }
-    SetupDiDestroyDeviceInfoList(set);
     return count;
 }
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
     return module;
 }
 
 }  // namespace
-
-std::optional<PortId> ParsePortName(const char* name) {
-    if (name == nullptr) return std::nullopt;
-    std::string_view text(name);
-    if (!text.empty() && text.back() == ':') text.remove_suffix(1);
-    if (text.size() < 4 || text.size() > 6) return std::nullopt;
-    const std::string prefix = Upper(text.substr(0, 3));
-    PortKind kind;
-    if (prefix == "COM") kind = PortKind::Com;
-    else if (prefix == "USB") kind = PortKind::Usb;
-    else if (prefix == "LPT") kind = PortKind::Lpt;
-    else return std::nullopt;
-    int number = 0;
-    for (char c : text.substr(3)) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    if (number < 1 || number > kMaxPortNumber) return std::nullopt;
-    return PortId{kind, number, prefix + std::to_string(number)};
-}
 
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::string IniPath() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(ThisModule(), path, sizeof path);
-    if (length == 0 || length >= sizeof path) return "TarnPort.ini";
-    std::string dir(path, length);
-    const std::size_t slash = dir.find_last_of("\\/");
-    dir.resize(slash == std::string::npos ? 0 : slash + 1);
-    return dir + "TarnPort.ini";
+std::wstring IniPath() {
+    // Only ever beside this DLL: when its folder cannot be had, no ini.
+    const std::wstring folder = morvane::ModuleFolder(ThisModule());
+    return folder.empty() ? std::wstring() : folder + L"TarnPort.ini";
 }
 
 std::optional<std::string> MappedDevice(std::string_view key) {

@@ -16,33 +16,47 @@
 // about half a second). Negative for failures: kBadName for a name that is
 // no port, kNoDevice for a port that cannot be opened, kBadArgument for
 // arguments the call cannot use, kIoFailed for a refused transfer.
-#include "port/tarnport.h"
+#include "libs/tarnport/tarnport.h"
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "libs/common/guarded.h"
+#include "libs/common/scoped_handle.h"
 #include "libs/tarnport/devices.h"
 
 namespace {
 
-constexpr int kBadName = -1;
-constexpr int kNoDevice = -2;
-constexpr int kBadArgument = -3;
-constexpr int kIoFailed = -4;
+using tarnport::kBadArgument;
+using tarnport::kBadName;
+using tarnport::kIoFailed;
+using tarnport::kNoDevice;
 
-// ReadData: how long to wait for a first byte, how long a quiet line ends an
-// answer under way, and the most one call may take.
-constexpr DWORD kFirstByteMs = 500;
+// ReadData: how long a read waits when nothing at all is waiting (the
+// program reads only after its own pause for the answer, and retries), how
+// long a quiet line ends an answer under way, and the most one call gathers.
+constexpr DWORD kNothingWaitingMs = 50;
 constexpr DWORD kQuietGapMs = 50;
 constexpr DWORD kReadWindowMs = 1000;
 // SendData: a frame is written within this, plus a little per byte.
 constexpr DWORD kWriteBaseMs = 1000;
 constexpr DWORD kWritePerByteMs = 2;
-// Extra wait beyond the line's own time-outs before a transfer is cancelled;
-// devices without time-outs (USB printers, files) rely on it alone.
+// Extra wait beyond a serial line's own time-outs before a transfer is
+// cancelled; devices without time-outs (USB printers, pipes) are cancelled
+// at the wait itself.
 constexpr DWORD kCancelMarginMs = 200;
+// How long a cancelled transfer may take to end. A driver that lets it run
+// on is left with it: the port is dropped and the transfer's memory given up.
+constexpr DWORD kCancelGraceMs = 200;
+
+// The stated bounds: SendData of n bytes returns within
+// kWriteBaseMs + n * kWritePerByteMs + kCancelMarginMs + kCancelGraceMs, and
+// ReadData within kReadBoundMs, whatever the driver does.
+constexpr DWORD kReadBoundMs = kReadWindowMs + kQuietGapMs + kCancelMarginMs + kCancelGraceMs;
+static_assert(kReadBoundMs <= 1500, "ReadData must stay well inside the program's 1500 ms retry pause");
 
 // The 6th argument of SetComParam: flow control.
 enum FlowControl : int {
@@ -55,11 +69,9 @@ enum FlowControl : int {
 // A port that is open. The handle closes when the last user lets go, so a
 // ClosePort from another thread never pulls it from under a transfer.
 struct OpenPort {
-    explicit OpenPort(HANDLE h) : handle(h) {}
-    ~OpenPort() { CloseHandle(handle); }
-    OpenPort(const OpenPort&) = delete;
-    OpenPort& operator=(const OpenPort&) = delete;
+    explicit OpenPort(morvane::ScopedHandle h) : owner(std::move(h)), handle(owner.Get()) {}
 
+    const morvane::ScopedHandle owner;
     const HANDLE handle;
     bool serialLine = false;
 };
@@ -101,6 +113,17 @@ public:
         return port;
     }
 
+    // Forgets `port` if it is still the one open under `key`: after an
+    // abandoned transfer the next call opens the device afresh.
+    void Drop(const std::string& key, const std::shared_ptr<OpenPort>& port) {
+        std::shared_ptr<OpenPort> dropping;
+        Lock lock(cs_);
+        auto found = ports_.find(key);
+        if (found == ports_.end() || found->second != port) return;
+        dropping = std::move(found->second);
+        ports_.erase(found);
+    }
+
     bool Close(const std::string& key) {
         std::shared_ptr<OpenPort> closing;
         Lock lock(cs_);
@@ -116,10 +139,16 @@ private:
         if (path.empty()) return nullptr;
         // Overlapped, so that every transfer can be cut off after a bounded
         // wait even on a device that has no time-outs of its own.
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
-        auto port = std::make_shared<OpenPort>(h);
+        morvane::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_OVERLAPPED, nullptr));
+        if (!file) return nullptr;
+        const HANDLE h = file.Get();
+        // A regular file takes every transfer at offset 0: the status read
+        // would bring back the frame just sent and pass for an answer. Only
+        // devices (character devices, pipes) are ports.
+        const DWORD type = GetFileType(h);
+        if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) return nullptr;
+        auto port = std::make_shared<OpenPort>(std::move(file));
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         port->serialLine = GetCommState(h, &dcb) != FALSE;
@@ -127,7 +156,7 @@ private:
             COMMTIMEOUTS timeouts{};
             timeouts.ReadIntervalTimeout = kQuietGapMs;
             timeouts.ReadTotalTimeoutMultiplier = 0;
-            timeouts.ReadTotalTimeoutConstant = kFirstByteMs;
+            timeouts.ReadTotalTimeoutConstant = kNothingWaitingMs;
             timeouts.WriteTotalTimeoutMultiplier = kWritePerByteMs;
             timeouts.WriteTotalTimeoutConstant = kWriteBaseMs;
             SetCommTimeouts(h, &timeouts);
@@ -146,27 +175,54 @@ PortTable& Ports() {
     return *table;
 }
 
-// One overlapped transfer, cancelled after limitMs. Returns the bytes moved,
-// or -1 when the device refused the request.
-int Transfer(HANDLE h, bool write, void* data, DWORD length, DWORD limitMs) {
+// One overlapped transfer's state. It lives on the heap: should the driver
+// never finish the request, the system still owns the OVERLAPPED, the event
+// and the bytes, so they are left to it rather than freed under it.
+struct PendingTransfer {
     OVERLAPPED ov{};
-    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (ov.hEvent == nullptr) return -1;
-    const BOOL started = write ? WriteFile(h, data, length, nullptr, &ov) : ReadFile(h, data, length, nullptr, &ov);
-    int result = -1;
-    if (started || GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(ov.hEvent, limitMs) != WAIT_OBJECT_0) CancelIoEx(h, &ov);
-        DWORD moved = 0;
-        // A line's own time-out (Wine reports it as ERROR_TIMEOUT) and our
-        // cancel both end the request with whatever had come by then.
-        if (GetOverlappedResult(h, &ov, &moved, TRUE) || GetLastError() == ERROR_OPERATION_ABORTED ||
-            GetLastError() == ERROR_TIMEOUT) {
-            result = static_cast<int>(moved);
+    morvane::ScopedHandle event;
+    std::vector<unsigned char> bytes;
+};
+
+struct TransferResult {
+    int moved = -1;          // bytes moved, or -1 when the device refused the request
+    bool abandoned = false;  // the driver kept the request past the cancel
+};
+
+// One overlapped transfer of `bytes`, cancelled after limitMs; a read's
+// bytes come back in `bytes`. Returns within limitMs + kCancelGraceMs.
+TransferResult Transfer(HANDLE h, bool write, std::vector<unsigned char>& bytes, DWORD limitMs) {
+    auto pending = std::make_unique<PendingTransfer>();
+    pending->event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!pending->event) return {};
+    pending->ov.hEvent = pending->event.Get();
+    pending->bytes = bytes;
+    const DWORD length = static_cast<DWORD>(pending->bytes.size());
+    unsigned char* data = pending->bytes.data();
+    const BOOL started = write ? WriteFile(h, data, length, nullptr, &pending->ov)
+                               : ReadFile(h, data, length, nullptr, &pending->ov);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return {};
+    if (WaitForSingleObject(pending->ov.hEvent, limitMs) != WAIT_OBJECT_0) {
+        CancelIoEx(h, &pending->ov);
+        if (WaitForSingleObject(pending->ov.hEvent, kCancelGraceMs) != WAIT_OBJECT_0) {
+            pending.release();  // still the driver's: never freed
+            return {-1, true};
         }
     }
-    CloseHandle(ov.hEvent);
+    TransferResult result;
+    DWORD moved = 0;
+    // A line's own time-out (Wine reports it as ERROR_TIMEOUT) and our
+    // cancel both end the request with whatever had come by then.
+    if (GetOverlappedResult(h, &pending->ov, &moved, FALSE) || GetLastError() == ERROR_OPERATION_ABORTED ||
+        GetLastError() == ERROR_TIMEOUT) {
+        result.moved = static_cast<int>(std::min<DWORD>(moved, length));
+        if (!write) bytes.assign(pending->bytes.begin(), pending->bytes.begin() + result.moved);
+    }
     return result;
 }
+
+// How long a transfer on `port` may wait before it is cancelled.
+DWORD CancelAfter(const OpenPort& port, DWORD waitMs) { return port.serialLine ? waitMs + kCancelMarginMs : waitMs; }
 
 bool BuildDcb(DCB& dcb, int baudRate, int dataBits, char parity, int stopBits, int flags) {
     if (baudRate <= 0 || dataBits < 5 || dataBits > 8) return false;
@@ -214,23 +270,20 @@ bool BuildDcb(DCB& dcb, int baudRate, int dataBits, char parity, int stopBits, i
     return true;
 }
 
-}  // namespace
 
-extern "C" {
+int GetCOMMaxBody() { return tarnport::CountPorts(tarnport::PortKind::Com); }
 
-int WINAPI GetCOMMax(void) { return tarnport::CountPorts(tarnport::PortKind::Com); }
+int GetUSBPortBody() { return tarnport::CountPorts(tarnport::PortKind::Usb); }
 
-int WINAPI GetUSBPort(void) { return tarnport::CountPorts(tarnport::PortKind::Usb); }
+int GetLPTMaxBody() { return tarnport::CountPorts(tarnport::PortKind::Lpt); }
 
-int WINAPI GetLPTMax(void) { return tarnport::CountPorts(tarnport::PortKind::Lpt); }
-
-int WINAPI ClosePort(const char* portName) {
+int ClosePortBody(const char* portName) {
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
     return Ports().Close(id->key) ? 1 : 0;
 }
 
-int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags) {
+int SetComParamBody(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags) {
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
     DCB settings{};
@@ -247,20 +300,21 @@ int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char pa
     return 1;
 }
 
-int WINAPI SendData(const char* portName, const unsigned char* data, int length) {
+int SendDataBody(const char* portName, const unsigned char* data, int length) {
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
     if (length < 0 || (data == nullptr && length > 0)) return kBadArgument;
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
     if (length == 0) return 0;
-    const DWORD limit = kWriteBaseMs + kWritePerByteMs * static_cast<DWORD>(length) + kCancelMarginMs;
-    // WriteFile does not change the bytes; the cast only meets its signature.
-    const int written = Transfer(port->handle, true, const_cast<unsigned char*>(data), static_cast<DWORD>(length), limit);
-    return written < 0 ? kIoFailed : written;
+    std::vector<unsigned char> bytes(data, data + length);
+    const DWORD limit = kWriteBaseMs + kWritePerByteMs * static_cast<DWORD>(length);
+    const TransferResult sent = Transfer(port->handle, true, bytes, CancelAfter(*port, limit));
+    if (sent.abandoned) Ports().Drop(id->key, port);
+    return sent.moved < 0 ? kIoFailed : sent.moved;
 }
 
-int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
+int ReadDataBody(const char* portName, unsigned char* buffer, int maxCount) {
     if (maxCount <= 0) return 0;
     const auto id = tarnport::ParsePortName(portName);
     if (!id) return kBadName;
@@ -268,20 +322,51 @@ int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
 
-    // Wait for a first byte, then gather the rest of the answer until the
-    // buffer is full, the line goes quiet, or the call's window is over.
+    // Take what is waiting, then gather the rest of the answer until the
+    // buffer is full, the line has been quiet for a short gap, or the call's
+    // window is over. With nothing waiting the call ends after a short bound.
     const ULONGLONG start = GetTickCount64();
-    int total = Transfer(port->handle, false, buffer, static_cast<DWORD>(maxCount), kFirstByteMs + kCancelMarginMs);
-    if (total <= 0) return total < 0 ? kIoFailed : 0;
+    int total = 0;
+    DWORD wait = kNothingWaitingMs;
     while (total < maxCount) {
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(maxCount - total));
+        const TransferResult got = Transfer(port->handle, false, bytes, CancelAfter(*port, wait));
+        if (got.abandoned) Ports().Drop(id->key, port);
+        if (got.moved < 0) return total > 0 ? total : kIoFailed;
+        if (got.moved == 0) break;
+        std::copy(bytes.begin(), bytes.end(), buffer + total);
+        total += got.moved;
         const ULONGLONG spent = GetTickCount64() - start;
         if (spent >= kReadWindowMs) break;
-        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(kQuietGapMs, kReadWindowMs - spent));
-        const int more = Transfer(port->handle, false, buffer + total, static_cast<DWORD>(maxCount - total), wait);
-        if (more <= 0) break;
-        total += more;
+        wait = static_cast<DWORD>(std::min<ULONGLONG>(kQuietGapMs, kReadWindowMs - spent));
     }
     return total;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Every export catches everything: a failure value, never an exception.
+int WINAPI GetCOMMax(void) { return morvane::Guarded(0, [] { return GetCOMMaxBody(); }); }
+int WINAPI GetUSBPort(void) { return morvane::Guarded(0, [] { return GetUSBPortBody(); }); }
+int WINAPI GetLPTMax(void) { return morvane::Guarded(0, [] { return GetLPTMaxBody(); }); }
+
+int WINAPI ClosePort(const char* portName) {
+    return morvane::Guarded(kIoFailed, [&] { return ClosePortBody(portName); });
+}
+
+int WINAPI SetComParam(const char* portName, int baudRate, int dataBits, char parity, int stopBits, int flags) {
+    return morvane::Guarded(kIoFailed,
+                            [&] { return SetComParamBody(portName, baudRate, dataBits, parity, stopBits, flags); });
+}
+
+int WINAPI SendData(const char* portName, const unsigned char* data, int length) {
+    return morvane::Guarded(kIoFailed, [&] { return SendDataBody(portName, data, length); });
+}
+
+int WINAPI ReadData(const char* portName, unsigned char* buffer, int maxCount) {
+    return morvane::Guarded(kIoFailed, [&] { return ReadDataBody(portName, buffer, maxCount); });
 }
 
 }  // extern "C"

@@ -109,26 +109,25 @@ TEST(SerialSettings, TimeoutsAndPurge) {
     EXPECT_EQ(kSerialTimeouts.ReadIntervalTimeout, 100u);
     EXPECT_EQ(kSerialTimeouts.ReadTotalTimeoutMultiplier, 1u);
     EXPECT_EQ(kSerialTimeouts.ReadTotalTimeoutConstant, 100u);
-    EXPECT_EQ(kSerialTimeouts.WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(kSerialTimeouts.WriteTotalTimeoutConstant, 0u);
     EXPECT_EQ(kPurgeBuffers, 12u);
 }
 
-TEST(SerialSettings, DeviceNames) {
-    const struct {
-        const char* given;
-        const char* expected;
-    } cases[] = {
-        {"COM1:", "COM1:"},       {"COM9:", "COM9:"},         {"COM3", "COM3"},
-        {"COM10:", "\\\\.\\COM10"}, {"COM12:", "\\\\.\\COM12"}, {"COM255:", "\\\\.\\COM255"},
-        {"COM10", "\\\\.\\COM10"},  {"USB1:", "USB1:"},         {"LPT1", "LPT1"},
-        {"", ""},                 {"COM:", "COM:"},           {"COM1x:", "COM1x:"},
-        {"com12:", "com12:"},     {"xCOM12:", "xCOM12:"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SerialDeviceName(c.given), c.expected) << "for \"" << c.given << "\"";
-    }
+// The longest a write of `bytes` may take under these time-outs, in ms;
+// 0 when writes have no time-out at all.
+unsigned long WriteBoundMs(const COMMTIMEOUTS& t, unsigned long bytes) {
+    return t.WriteTotalTimeoutConstant + t.WriteTotalTimeoutMultiplier * bytes;
 }
+
+// 25 bytes at 2400 baud (10 bits a byte) take about 105 ms on the line.
+void ExpectWritesBounded(const COMMTIMEOUTS& t) {
+    constexpr unsigned long kFrameLineMs = 25 * 10 * 1000 / 2400;
+    const unsigned long bound = WriteBoundMs(t, 25);
+    EXPECT_GE(bound, 3 * kFrameLineMs) << "a 25-byte frame at 2400 baud would time out";
+    EXPECT_LE(bound, 5000u) << "a blocked write would hang the dialog for " << bound << " ms";
+    EXPECT_GE(WriteBoundMs(t, 255) - bound, 230 * kFrameLineMs / 25) << "no allowance per byte";
+}
+
+TEST(SerialSettings, WritesAreBounded) { ExpectWritesBounded(kSerialTimeouts); }
 
 // ---- against a pseudo-terminal ---------------------------------------------
 
@@ -231,6 +230,39 @@ TEST_F(SerialPortTest, WriteSendsTheFrameInOneGo) {
     const auto got = peer_.Read(kLink, static_cast<int>(frame.size()), 2000);
     ASSERT_TRUE(got.has_value());
     EXPECT_EQ(test::ToHex(*got), test::ToHex(frame));
+}
+
+TEST_F(SerialPortTest, PortEndsUpWithBoundedWrites) {
+    COMMTIMEOUTS preset = {1, 2, 3, 0, 0};  // another program's: writes that never give up
+    HANDLE h = CreateFileA(kPort, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetCommTimeouts(h, &preset));
+    CloseHandle(h);
+    Open();
+    COMMTIMEOUTS now{};
+    ASSERT_TRUE(GetCommTimeouts(port_, &now));
+    ExpectWritesBounded(now);
+}
+
+// A line that takes no more bytes: nobody drains the far end of the pty.
+// The write gives up within its bound and counts as failed; the port works
+// afterwards. A short time-out of the test's own keeps this quick.
+TEST_F(SerialPortTest, WriteThatCannotFinishFailsAndThePortStillWorks) {
+    Open();
+    COMMTIMEOUTS quick = kSerialTimeouts;
+    quick.WriteTotalTimeoutMultiplier = 0;
+    quick.WriteTotalTimeoutConstant = 300;
+    ASSERT_TRUE(SetCommTimeouts(port_, &quick));
+    const Bytes flood(1 << 20, 0x55);
+    const auto start = Clock::now();
+    const bool sent = WriteSerialFrame(port_, flood.data(), static_cast<int>(flood.size()));
+    const long long ms = MsSince(start);
+    std::printf("[figure] 1 MiB write to a pty nobody drains: %s after %lld ms\n", sent ? "sent" : "failed", ms);
+    EXPECT_FALSE(sent) << "a write that could not finish reported success";
+    EXPECT_LE(ms, 10000);
+    peer_.Drain(kLink);
+    const Bytes frame = {0x1D, 0x46, 0x01};
+    EXPECT_TRUE(WriteSerialFrame(port_, frame.data(), 3)) << "the port stays failed after a timed-out write";
 }
 
 TEST_F(SerialPortTest, WantedZeroOrNegativeGivesMinusOneWithoutARequest) {

@@ -1,5 +1,5 @@
-// SkinPlusPlusDLL: the skin file is looked for beside the EXE, then in the
-// current directory; only a well-formed file counts. The shipped
+// SkinPlusPlusDLL: the skin file is read only from beside the EXE; only a
+// well-formed file counts. The shipped
 // XPCorona.ssk is copied beside this test program at build time.
 #include <gtest/gtest.h>
 
@@ -85,7 +85,7 @@ TEST(Skin, WellFormedVariantsGiveOne) {
     }
 }
 
-TEST(Skin, CurrentDirectoryIsSearchedAfterTheExeFolder) {
+TEST(Skin, CurrentDirectoryIsNeverSearched) {
     char temp[MAX_PATH] = {};
     ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
     const std::string dir = std::string(temp) + "morvane_skin_test";
@@ -94,9 +94,8 @@ TEST(Skin, CurrentDirectoryIsSearchedAfterTheExeFolder) {
     GetCurrentDirectoryA(sizeof old, old);
     {
         TempFile file(dir + "\\Elsewhere.ssk", "SkinPlusPlus Skin 1\n[Colors]\nFace=ECE9D8\n");
-        EXPECT_EQ(InitializeSkin("Elsewhere.ssk"), 0) << "found before the directory was current";
         ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
-        EXPECT_EQ(InitializeSkin("Elsewhere.ssk"), 1);
+        EXPECT_EQ(InitializeSkin("Elsewhere.ssk"), 0) << "read from the current directory";
         SetCurrentDirectoryA(old);
     }
     RemoveDirectoryA(dir.c_str());

@@ -4,7 +4,7 @@
 set -e
 packages="cmake make g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64
-  xvfb xauth imagemagick fonts-wqy-zenhei locales-all procps"
+  xvfb xauth imagemagick fonts-wine fonts-wqy-zenhei fontconfig locales-all procps"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

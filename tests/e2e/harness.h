@@ -105,14 +105,13 @@ private:
     bool started_ = false;
 };
 
-// Starts Xvfb when there is no display; ends Wine and Xvfb after the tests.
+// Holds a Wine session (tests/wine/wine-session.sh) for the tests.
 class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override;
     void TearDown() override;
 private:
-    Process xvfb_;
-    Process server_;
+    Process session_;
 };
 
 }  // namespace e2e

@@ -16,36 +16,20 @@ mkdir -p "$run"
 cp -r "$build/win/Morvane" "$run/Morvane"
 "$top/tests/wine/ensure-prefix.sh" "$prefix"
 
-. "$top/scripts/xvfb.sh"
 headless=0
 [ -n "${DISPLAY:-}" ] || headless=1
 
 printer="$build/native/tools/virtual-printer/virtual-printer"
 pids=""
-server=""
 cleanup() {
-  set +e
   for p in $pids; do kill "$p" 2>/dev/null || true; done
-  # Without clients the server ends by itself, with Wine's own services;
-  # only then does the display go.
-  i=0
-  while [ -n "$server" ] && kill -0 "$server" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-  [ -n "$server" ] && kill "$server" 2>/dev/null
-  stop_display
 }
 trap cleanup EXIT INT TERM
-
-# The Wine server runs in the foreground as our child: a daemon server leads
-# a session of its own and would take a printer's pseudo-terminal as its
-# controlling terminal, to be hung up when the printer stops.
 export WINEPREFIX="$prefix" WINEDEBUG=-all
-timeout 30 wineserver -w 2>/dev/null || true
-wineserver -f -p1 >/dev/null 2>&1 &
-server=$!
 
-"$printer" --link "$prefix/cables/com1" --log "$run/com1-printer.log" >/dev/null &
+setpriv --pdeathsig TERM "$printer" --link "$prefix/cables/com1" --log "$run/com1-printer.log" >/dev/null &
 pids="$pids $!"
-"$printer" --link "$run/usb1-cable" --log "$run/usb1-printer.log" >/dev/null &
+setpriv --pdeathsig TERM "$printer" --link "$run/usb1-cable" --log "$run/usb1-printer.log" >/dev/null &
 pids="$pids $!"
 i=0
 while { [ ! -e "$prefix/cables/com1" ] || [ ! -e "$run/usb1-cable" ]; } && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
@@ -54,18 +38,18 @@ while { [ ! -e "$prefix/cables/com1" ] || [ ! -e "$run/usb1-cable" ]; } && [ $i 
 usb_cable="Z:$(printf '%s' "$run/usb1-cable" | tr '/' '\\')"
 printf '[Ports]\r\nUSB1=%s\r\n' "$usb_cable" > "$run/Morvane/TarnPort.ini"
 
-start_display
 echo "Morvane.exe is starting; the virtual printers answer on COM1: and USB1:."
 echo "Their logs: $run/com1-printer.log, $run/usb1-printer.log"
+# The program runs in a Wine session (display and server) of its own.
 cd "$run/Morvane"
-WINEDLLOVERRIDES="mscoree,mshtml=" wine Morvane.exe &
-app=$!
-pids="$pids $app"
-if [ "$headless" = 1 ]; then
-  sleep "${MORVANE_SHOW_SECONDS:-8}"
-  import -window root "$run/screenshot.png"
-  echo "No display: the dialog ran on a virtual one; screenshot in $run/screenshot.png"
-  kill "$app" 2>/dev/null || true
-else
-  wait "$app" || true
-fi
+export headless run
+"$top/tests/wine/wine-session.sh" "$prefix" sh -c '
+  WINEDLLOVERRIDES="mscoree,mshtml=" wine Morvane.exe &
+  app=$!
+  if [ "$headless" = 1 ]; then
+    sleep "${MORVANE_SHOW_SECONDS:-8}"
+    import -window root "$run/screenshot.png"
+    echo "No display: the dialog ran on a virtual one; screenshot in $run/screenshot.png"
+    kill "$app" 2>/dev/null
+  fi
+  wait "$app" || true'

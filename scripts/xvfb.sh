@@ -1,17 +1,20 @@
 # Sourced by the scripts: start_display makes sure DISPLAY points at an X
-# server, starting Xvfb on a free display number when there is none;
-# stop_display stops the Xvfb it started, by process id.
+# server, starting a private Xvfb when there is none; stop_display stops the
+# Xvfb it started, by process id. Xvfb picks a free display number itself
+# and reports it (-displayfd), so two runs never share one; it gets a
+# parent-death signal, so it goes with the shell that started it.
 XVFB_PID=""
 start_display() {
   [ -n "${DISPLAY:-}" ] && return 0
-  n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  number_file=$(mktemp) || return 1
+  setpriv --pdeathsig TERM Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$number_file" 2>/dev/null &
   XVFB_PID=$!
   i=0
-  while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-  [ -e "/tmp/.X11-unix/X$n" ] || { echo "Xvfb did not start" >&2; return 1; }
-  DISPLAY=":$n"
+  while [ ! -s "$number_file" ] && kill -0 "$XVFB_PID" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  number=$(cat "$number_file")
+  rm -f "$number_file"
+  [ -n "$number" ] || { echo "Xvfb did not start" >&2; stop_display; return 1; }
+  DISPLAY=":$number"
   export DISPLAY
 }
 stop_display() {

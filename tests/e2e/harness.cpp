@@ -213,28 +213,16 @@ void Morvane::OpenPort(int portIndex, int baudIndex) {
 }
 
 void WineEnvironment::SetUp() {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
-        int n = 90;
-        while (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) ++n;
-        std::string name = ":" + std::to_string(n);
-        xvfb_.Start({"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, "", false);
-        for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        setenv("DISPLAY", name.c_str(), 1);
-    }
-    std::string ensure = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/ensure-prefix.sh '" + Paths::Prefix() + "'";
-    ASSERT_EQ(std::system(ensure.c_str()), 0) << "cannot create the Wine prefix";
-    // The Wine server runs in the foreground, as our child: a daemon server
-    // leads a session of its own, takes the first pseudo-terminal it opens
-    // as its controlling terminal, and every printer line closed later
-    // would hang it up and make it dump its object table.
-    std::string wait = "WINEPREFIX='" + Paths::Prefix() + "' timeout 30 wineserver -w >/dev/null 2>&1";
-    if (std::system(wait.c_str()) != 0) { /* an old server that did not end is replaced below */ }
-    auto env = WineEnv();
-    server_.Start({"wineserver", "-f", "-p2"}, env, "", false);
     // Start Wine's session now: its start-up re-creates the COM links of the
     // machine's serial ports, which must not undo links a test makes later.
+    // The session helper ends the Wine server and the display when its input
+    // closes, which also happens when this process is killed.
+    const std::string helper = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/wine-session.sh";
+    ASSERT_TRUE(session_.Start({helper, Paths::Prefix()}, {}, "", true, SIGTERM)) << "cannot start " << helper;
+    std::string line;
+    ASSERT_TRUE(session_.ReadLine(&line, 300000) && line.rfind("DISPLAY=", 0) == 0)
+        << "the Wine session did not start: " << line;
+    setenv("DISPLAY", line.substr(8).c_str(), 1);
     // The driver keeps the session alive until the end.
     std::string answer = Driver::Get().Try("alive", 60000);
     ASSERT_EQ(answer.rfind("err no dialog", 0), 0u) << "the driver did not start: " << answer;
@@ -242,9 +230,8 @@ void WineEnvironment::SetUp() {
 
 void WineEnvironment::TearDown() {
     Driver::ShutdownIfRunning();
-    // Without clients the server ends by itself, taking Wine's services along.
-    if (!server_.WaitExit(15000)) server_.Kill();
-    xvfb_.Kill();
+    session_.CloseInput();
+    if (!session_.WaitExit(30000)) session_.Kill();
 }
 
 }  // namespace e2e

@@ -9,26 +9,58 @@
 #include <string>
 #include <vector>
 
+#include "dialog/resource.h"
 #include "process.h"
 
 namespace e2e {
 
-// Control ids of the configuration dialog.
+// Control ids of the configuration dialog, from the program's own resource header.
 enum ControlId : int {
-    kPortList = 1038, kBaudList = 1037, kOpenButton = 1051,
-    kNameEdit = 1041, kAddressEdit = 1042, kPasswordEdit = 1043,
-    kReadName = 1052, kSetName = 1053, kReadAddress = 1054, kSetAddress = 1055,
-    kReadPassword = 1056, kSetPassword = 1057, kSetVisibility = 1058, kSetBtMode = 1059,
-    kSetBaud = 1061, kSetBeep = 1062, kSetSleep = 1063, kSetChineseMode = 1064,
-    kSetMarkSens = 1065, kSetGapSens = 1066, kSetPosition = 1067, kSetSensor = 1068,
-    kSetDarkness = 1069, kSetCmdSet = 1070, kSetPaperWidth = 1080, kSetLanguage = 1086,
-    kVisibleList = 1071, kBtModeList = 1072, kSetBaudList = 1073, kDarknessList = 1074,
-    kBeepList = 1075, kSleepList = 1076, kChineseModeList = 1077, kMarkSensList = 1078,
-    kGapSensList = 1079, kPositionEdit = 1083, kSpin = 1084, kLanguageList = 1085,
-    kSensorList = 1088, kCmdSetList = 1089, kPaperWidthList = 1090,
+    kPortList = IDC_CB_PORT,
+    kBaudList = IDC_CB_BAUD,
+    kOpenButton = IDC_BTN_OPEN,
+    kNameEdit = IDC_EDIT_BT_NAME,
+    kAddressEdit = IDC_EDIT_BT_ADDR,
+    kPasswordEdit = IDC_EDIT_PAIR_PASS,
+    kReadName = IDC_BTN_READ_BT_NAME,
+    kSetName = IDC_BTN_SET_BT_NAME,
+    kReadAddress = IDC_BTN_READ_BT_ADDR,
+    kSetAddress = IDC_BTN_SET_BT_ADDR,
+    kReadPassword = IDC_BTN_READ_PAIR_PASS,
+    kSetPassword = IDC_BTN_SET_PAIR_PASS,
+    kSetVisibility = IDC_BTN_SET_VISIBLE,
+    kSetBtMode = IDC_BTN_SET_BT_MODE,
+    kSetBaud = IDC_BTN_SET_BAUD,
+    kSetBeep = IDC_BTN_SET_BEEP,
+    kSetSleep = IDC_BTN_SET_SLEEP_TIME,
+    kSetChineseMode = IDC_BTN_SET_CHINESE_MODE,
+    kSetMarkSens = IDC_BTN_SET_MARK_SENS,
+    kSetGapSens = IDC_BTN_SET_GAP_SENS,
+    kSetPosition = IDC_BTN_SET_POSITION,
+    kSetSensor = IDC_BTN_SET_SENSOR,
+    kSetDarkness = IDC_BTN_SET_DARKNESS,
+    kSetCmdSet = IDC_BTN_SET_CMD_SET,
+    kSetPaperWidth = IDC_BTN_SET_PAPER_WIDTH,
+    kSetLanguage = IDC_BTN_SET_LANGUAGE,
+    kVisibleList = IDC_CB_VISIBLE,
+    kBtModeList = IDC_CB_BT_MODE,
+    kSetBaudList = IDC_CB_SET_BAUD,
+    kDarknessList = IDC_CB_DARKNESS,
+    kBeepList = IDC_CB_BEEP,
+    kSleepList = IDC_CB_SLEEP_TIME,
+    kChineseModeList = IDC_CB_CHINESE_MODE,
+    kMarkSensList = IDC_CB_MARK_SENS,
+    kGapSensList = IDC_CB_GAP_SENS,
+    kPositionEdit = IDC_EDIT_POSITION,
+    kSpin = IDC_SPIN_POSITION,
+    kLanguageList = IDC_CB_LANGUAGE,
+    kSensorList = IDC_CB_SENSOR,
+    kCmdSetList = IDC_CB_CMD_SET,
+    kPaperWidthList = IDC_CB_PAPER_WIDTH,
 };
 
-inline const char* kEnglishTitle = "Morvane V1.3.5.0";
+inline const char* kEnglishTitle = "Morvane V" MORVANE_VERSION;
+inline const char* kChineseTitle = "MorvaneV" MORVANE_VERSION;
 
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
@@ -105,14 +137,13 @@ private:
     bool started_ = false;
 };
 
-// Starts Xvfb when there is no display; ends Wine and Xvfb after the tests.
+// Holds a Wine session (tests/wine/wine-session.sh) for the tests.
 class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override;
     void TearDown() override;
 private:
-    Process xvfb_;
-    Process server_;
+    Process session_;
 };
 
 }  // namespace e2e

@@ -16,8 +16,8 @@ const std::map<std::string, std::string> kChinese = {{"LANG", "zh_CN.UTF-8"}, {"
 
 TEST(Locale, ChineseLocaleShowsTheChineseDialogAndMessages) {
     RunFolder folder(RunFolder::Library::Fake);
-    Morvane app(folder, kChinese, "MorvaneV1.3.5.0");
-    ASSERT_TRUE(app.Started()) << "no dialog titled \"MorvaneV1.3.5.0\"";
+    Morvane app(folder, kChinese, kChineseTitle);
+    ASSERT_TRUE(app.Started()) << "no dialog titled \"" << kChineseTitle << "\"";
     app.Screenshot("dialog-chinese");
     EXPECT_EQ(app.Text(kOpenButton), "打开");
     EXPECT_EQ(app.Text(kReadName), "读取");

@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,42 +9,78 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace e2e {
 
 bool Process::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                    const std::string& cwd, bool pipes) {
+                    const std::string& cwd, bool pipes, int deathSignal) {
+    // Everything the child needs is built here, before it exists: posix_spawn
+    // allocates nothing between its fork and its exec.
+    std::map<std::string, std::string> all;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        size_t eq = entry.find('=');
+        if (eq != std::string::npos) all[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& [k, v] : env) all[k] = v;
+    std::vector<std::string> envStrings;
+    for (const auto& [k, v] : all) envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    // setpriv gives the child a parent-death signal before it becomes the
+    // program, so the child goes with this process even if it is killed.
+    std::vector<std::string> full = {"setpriv", "--pdeathsig", sigabbrev_np(deathSignal), "--"};
+    full.insert(full.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (auto& a : full) args.push_back(a.data());
+    args.push_back(nullptr);
+
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     if (pipes && (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)) return false;
-    pid_ = fork();
-    if (pid_ < 0) return false;
-    if (pid_ == 0) {
-        // Own process group, so that Kill() also ends anything the child starts.
-        setpgid(0, 0);
-        if (pipes) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-        } else {
-            int devnull = open("/dev/null", O_RDONLY);
-            if (devnull >= 0) dup2(devnull, 0);
-        }
-        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (pipes) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     }
-    setpgid(pid_, pid_);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // Own process group, so that Kill() also ends anything the child starts.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
     if (pipes) {
         close(in[0]);
         close(out[1]);
+    }
+    if (rc != 0) {
+        if (pipes) {
+            close(in[1]);
+            close(out[0]);
+        }
+        return false;
+    }
+    pid_ = pid;
+    if (pipes) {
         toChild_ = in[1];
         fromChild_ = out[0];
     }
     return true;
+}
+
+void Process::CloseInput() {
+    if (toChild_ >= 0) close(toChild_);
+    toChild_ = -1;
 }
 
 bool Process::Running() {

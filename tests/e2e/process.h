@@ -1,6 +1,8 @@
 // Child processes for the end-to-end tests: started with extra environment,
-// ended by process id, every wait bounded.
+// ended by process id, every wait bounded, and sent `deathSignal` when the
+// thread that started them ends, so a killed test leaves none behind.
 #pragma once
+#include <signal.h>
 #include <sys/types.h>
 
 #include <map>
@@ -19,7 +21,7 @@ public:
     // Starts argv[0] (looked up in PATH) in `cwd`. With `pipes`, the child's
     // stdin and stdout are connected to this object (Send / ReadLine).
     bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-               const std::string& cwd, bool pipes);
+               const std::string& cwd, bool pipes, int deathSignal = SIGKILL);
     pid_t Pid() const { return pid_; }
     bool Running();
     // Waits for the child to end on its own; false on time-out.
@@ -27,6 +29,8 @@ public:
     void Kill();
 
     bool Send(const std::string& line);
+    // Closes the child's stdin (with `pipes`): its end-of-input.
+    void CloseInput();
     // One line from the child's stdout, without its newline; false on time-out or EOF.
     bool ReadLine(std::string* line, int timeoutMs);
 

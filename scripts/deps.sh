@@ -7,12 +7,6 @@ packages="cmake make g++ clang libgtest-dev
   xvfb xauth imagemagick fonts-wine fonts-wqy-zenhei fontconfig locales-all procps
   pkg-config libserialport-dev libcli11-dev nlohmann-json3-dev
   dpkg-dev man-db x11-utils unzip"
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-[ -z "$missing" ] && exit 0
-echo "Installing:$missing"
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive

@@ -1,6 +1,7 @@
 // Profile files as a technician (or a broken editor) may write them: the
 // parser never reads out of bounds, and what it accepts is what a profile
 // means.
+#include <algorithm>
 #include <set>
 #include <string>
 

@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr char kSkinFile[] = "XPCorona.ssk";   // found by the skinning library
-constexpr LANGID kInterfaceLanguage = 1033;    // English (United States)
+constexpr char kSkinFile[] = "XPCorona.ssk";  // found by the skinning library
+constexpr LANGID kInterfaceLanguage = 1033;   // English (United States)
 
 }  // namespace
 
@@ -39,7 +39,7 @@ BOOL CMorvaneApp::InitInstance() {
 
     CMorvane2NewDlg dlg(nullptr);
     m_pMainWnd = &dlg;
-    dlg.DoModal();  // OK and Cancel end the program alike
+    dlg.DoModal();         // OK and Cancel end the program alike
     m_pMainWnd = nullptr;  // the dialog ends with this function
 
     // No message loop of our own: the program ends with the dialog.

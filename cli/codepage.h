@@ -8,8 +8,8 @@
 namespace morvane::cli {
 
 struct CodePage {
-    std::string name;        // as shown: "936", "1252", "utf-8"
-    unsigned number = 0;     // Windows code-page number; 65001 for UTF-8
+    std::string name;     // as shown: "936", "1252", "utf-8"
+    unsigned number = 0;  // Windows code-page number; 65001 for UTF-8
     bool IsUtf8() const { return number == 65001; }
 };
 
@@ -26,6 +26,6 @@ std::string DecodeText(const CodePage& page, std::string_view bytes);
 
 // UTF-8 helpers shared by both sides.
 bool IsValidUtf8(std::string_view text);
-std::string SanitizeUtf8(std::string_view text);   // invalid sequences -> U+FFFD
+std::string SanitizeUtf8(std::string_view text);  // invalid sequences -> U+FFFD
 
 }  // namespace morvane::cli

@@ -36,8 +36,8 @@ bool CheckPortName(const PortName& port, std::string* why);
 std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error);
 
 struct PortInfo {
-    std::string name;          // as the command takes it
-    std::string description;   // e.g. the USB adapter's maker and product
+    std::string name;         // as the command takes it
+    std::string description;  // e.g. the USB adapter's maker and product
     bool serial = false;
 };
 std::vector<PortInfo> ListPorts();

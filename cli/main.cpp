@@ -41,9 +41,9 @@ struct Options {
     bool trace = false;
     bool verify = false;
     std::string codePage;
-    std::vector<std::string> keys;          // get
-    std::vector<std::string> assignments;   // set
-    std::string profile;                    // apply
+    std::vector<std::string> keys;         // get
+    std::vector<std::string> assignments;  // set
+    std::string profile;                   // apply
 };
 
 int Usage(const std::string& message) {
@@ -58,7 +58,7 @@ void Print(const std::string& line) {
 
 void PrintError(const std::string& line) {
     const std::string text = line + "\n";
-    std::fwrite(text.data(), 1, text.size(), stderr);   // one write: lines from threads stay whole
+    std::fwrite(text.data(), 1, text.size(), stderr);  // one write: lines from threads stay whole
 }
 
 bool ReadProfile(const std::string& name, std::string* text, std::string* error) {
@@ -76,8 +76,7 @@ bool ReadProfile(const std::string& name, std::string* text, std::string* error)
     return true;
 }
 
-bool BuildRequests(const std::string& command, const Options& o, std::vector<Request>* requests,
-                   std::string* error) {
+bool BuildRequests(const std::string& command, const Options& o, std::vector<Request>* requests, std::string* error) {
     if (command == "get") {
         for (std::size_t i = 0; i < o.keys.size(); ++i) {
             Request r;
@@ -147,14 +146,17 @@ void ForEachPort(std::size_t count, bool progress, const std::atomic<std::size_t
     std::atomic<std::size_t> finished{0};
     const auto tick = [&] {
         if (!progress) return;
-        std::fprintf(stderr, "\r%zu of %zu printers done, %zu of %zu settings", finished.load(), count,
-                     steps.load(), total);
+        std::fprintf(stderr, "\r%zu of %zu printers done, %zu of %zu settings", finished.load(), count, steps.load(),
+                     total);
         std::fflush(stderr);
     };
-    RunInParallel(count, [&](std::size_t i) {
-        job(i);
-        ++finished;
-    }, tick, kProgressTickMs);
+    RunInParallel(
+        count,
+        [&](std::size_t i) {
+            job(i);
+            ++finished;
+        },
+        tick, kProgressTickMs);
     if (progress) std::fprintf(stderr, "\r\033[K");
 }
 
@@ -228,7 +230,8 @@ int Run(const std::string& command, const Options& o) {
 
     std::vector<Request> requests;
     if (!BuildRequests(command, o, &requests, &error)) return Usage(error);
-    if (requests.empty()) return Usage(command == "apply" ? o.profile + ": no settings in it" : "nothing to " + command);
+    if (requests.empty())
+        return Usage(command == "apply" ? o.profile + ": no settings in it" : "nothing to " + command);
     if (ports.empty() && !o.dryRun) return Usage("no port given (-p PORT)");
 
     // Every printer's frames are made, and every text checked, before
@@ -253,9 +256,8 @@ int Run(const std::string& command, const Options& o) {
 
     std::vector<std::vector<Outcome>> outcomes(ports.size());
     std::atomic<std::size_t> done{0};
-    ForEachPort(ports.size(), progress, done, ports.size() * requests.size(), [&](std::size_t i) {
-        outcomes[i] = RunPrinter(ports[i], steps[i], run, open, SystemClock(), &done);
-    });
+    ForEachPort(ports.size(), progress, done, ports.size() * requests.size(),
+                [&](std::size_t i) { outcomes[i] = RunPrinter(ports[i], steps[i], run, open, SystemClock(), &done); });
     std::vector<Outcome> all;
     for (const auto& perPort : outcomes)
         for (const Outcome& outcome : perPort) {

@@ -30,11 +30,11 @@ std::string Pad(std::string text, std::size_t width) {
 
 std::string ValuesText(const Setting& s) {
     switch (s.rule) {
-    case ArgumentRule::Text: return "text of 0 to 20 bytes";
-    case ArgumentRule::ReadOnly: return "read only";
-    case ArgumentRule::Position:
-        return "a whole number from " + std::to_string(kPositionMin) + " to " + std::to_string(kPositionMax);
-    default: break;
+        case ArgumentRule::Text: return "text of 0 to 20 bytes";
+        case ArgumentRule::ReadOnly: return "read only";
+        case ArgumentRule::Position:
+            return "a whole number from " + std::to_string(kPositionMin) + " to " + std::to_string(kPositionMax);
+        default: break;
     }
     if (s.values.size() > 10) return s.values.front().name + " to " + s.values.back().name;
     std::string out;
@@ -47,8 +47,8 @@ std::string ValuesText(const Setting& s) {
 
 std::string FormatOutcome(const Outcome& o, bool json) {
     if (json) {
-        nlohmann::json j = {{"port", o.port}, {"key", o.key}, {"value", o.value},
-                            {"result", ResultName(o.result)}, {"ms", o.ms}};
+        nlohmann::json j = {
+            {"port", o.port}, {"key", o.key}, {"value", o.value}, {"result", ResultName(o.result)}, {"ms", o.ms}};
         if (o.read && o.result == Result::Ok) j["hex"] = o.hex;
         if (o.switchedToBaud != 0) j["line_baud"] = o.switchedToBaud;
         if (!o.detail.empty()) j["detail"] = o.detail;
@@ -63,8 +63,8 @@ std::string FormatOutcome(const Outcome& o, bool json) {
 
 std::string FormatProbe(const Outcome& o, bool json) {
     if (json) {
-        nlohmann::json j = {{"port", o.port}, {"key", o.key}, {"value", o.value},
-                            {"result", ResultName(o.result)}, {"ms", o.ms}};
+        nlohmann::json j = {
+            {"port", o.port}, {"key", o.key}, {"value", o.value}, {"result", ResultName(o.result)}, {"ms", o.ms}};
         if (o.result == Result::Ok) {
             j["hex"] = o.hex;
             if (o.baud != 0) j["baud"] = o.baud;
@@ -76,8 +76,7 @@ std::string FormatProbe(const Outcome& o, bool json) {
         return Pad(o.port, 12) + "  no printer  " + ResultName(o.result) + "  " + std::to_string(o.ms) + " ms  (" +
                o.detail + ")";
     const std::string speed = o.baud != 0 ? "at " + std::to_string(o.baud) + " baud" : "(no line speed)";
-    return Pad(o.port, 12) + "  printer " + speed + ", address " + Shown(o.value) + "  " + std::to_string(o.ms) +
-           " ms";
+    return Pad(o.port, 12) + "  printer " + speed + ", address " + Shown(o.value) + "  " + std::to_string(o.ms) + " ms";
 }
 
 std::string FormatDryRun(const std::string& port, const Step& step, bool json) {
@@ -99,8 +98,11 @@ std::vector<std::string> FormatSettings(bool json) {
         if (json) {
             nlohmann::json values = nlohmann::json::array();
             for (const SettingValue& v : s.values) values.push_back(v.name);
-            lines.push_back(Dump({{"key", std::string(s.key)}, {"description", std::string(s.description)},
-                                  {"read", s.CanRead()}, {"set", s.CanSet()}, {"values", values},
+            lines.push_back(Dump({{"key", std::string(s.key)},
+                                  {"description", std::string(s.description)},
+                                  {"read", s.CanRead()},
+                                  {"set", s.CanSet()},
+                                  {"values", values},
                                   {"accepts", ValuesText(s)}}));
         } else {
             lines.push_back(Pad(std::string(s.key), 17) + Pad(access, 9) + ValuesText(s) + "  -- " +

@@ -39,29 +39,26 @@ bool PlanSet(std::string_view key, std::string_view value, const std::string& or
     std::string quoted(1, '"');
     quoted.append(value).push_back('"');
     switch (setting->rule) {
-    case ArgumentRule::ReadOnly:
-        *error = std::string(key) + " is read only";
-        return false;
-    case ArgumentRule::Text:
-        return true;   // checked per printer, once "{n}" is known
-    case ArgumentRule::Position:
-        if (!ParsePosition(value, &request->argument.number)) {
-            *error = "position " + quoted + " is not a whole number from " + std::to_string(kPositionMin) + " to " +
-                     std::to_string(kPositionMax);
-            return false;
-        }
-        return true;
-    case ArgumentRule::Index:
-    case ArgumentRule::IndexPlusOne:
-    case ArgumentRule::ChineseMode:
-        if (const std::optional<int> index = FindValueIndex(*setting, value)) {
-            request->argument.index = *index;
+        case ArgumentRule::ReadOnly: *error = std::string(key) + " is read only"; return false;
+        case ArgumentRule::Text: return true;  // checked per printer, once "{n}" is known
+        case ArgumentRule::Position:
+            if (!ParsePosition(value, &request->argument.number)) {
+                *error = "position " + quoted + " is not a whole number from " + std::to_string(kPositionMin) + " to " +
+                         std::to_string(kPositionMax);
+                return false;
+            }
             return true;
-        }
-        *error = std::string(key) + " " + quoted + " is not one of: " +
-                 (setting->values.size() > 10 ? setting->values.front().name + " to " + setting->values.back().name
-                                              : Join(setting->values));
-        return false;
+        case ArgumentRule::Index:
+        case ArgumentRule::IndexPlusOne:
+        case ArgumentRule::ChineseMode:
+            if (const std::optional<int> index = FindValueIndex(*setting, value)) {
+                request->argument.index = *index;
+                return true;
+            }
+            *error = std::string(key) + " " + quoted + " is not one of: " +
+                     (setting->values.size() > 10 ? setting->values.front().name + " to " + setting->values.back().name
+                                                  : Join(setting->values));
+            return false;
     }
     return false;
 }
@@ -115,8 +112,8 @@ bool PrepareStep(const Request& request, std::size_t place, const CodePage& page
     if (s.rule == ArgumentRule::Text) {
         step->shownValue = ExpandPlace(request.value, place);
         if (!EncodeText(page, step->shownValue, &argument.bytes)) {
-            *error = std::string(s.key) + " \"" + step->shownValue + "\" has a character that code page " +
-                     page.name + " cannot hold";
+            *error = std::string(s.key) + " \"" + step->shownValue + "\" has a character that code page " + page.name +
+                     " cannot hold";
             return false;
         }
         if (argument.bytes.size() > kMaxTextBytes) {

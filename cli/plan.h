@@ -16,9 +16,9 @@ namespace morvane::cli {
 struct Request {
     const Setting* setting = nullptr;
     bool read = false;
-    std::string value;    // UTF-8 as given; "{n}" not yet replaced
-    std::string origin;   // where it came from, for messages: "argument 2", "shop.txt:4"
-    SetArgument argument; // list index or number, already checked
+    std::string value;     // UTF-8 as given; "{n}" not yet replaced
+    std::string origin;    // where it came from, for messages: "argument 2", "shop.txt:4"
+    SetArgument argument;  // list index or number, already checked
 };
 
 // "key=value" of the set command, or one profile entry.
@@ -39,9 +39,9 @@ std::string ExpandPlace(std::string_view text, std::size_t place);
 struct Step {
     const Setting* setting = nullptr;
     bool read = false;
-    std::string shownValue;   // UTF-8
-    std::string textBytes;    // text settings: the bytes sent
-    int newBaud = 0;          // baud: the speed the printer takes
+    std::string shownValue;  // UTF-8
+    std::string textBytes;   // text settings: the bytes sent
+    int newBaud = 0;         // baud: the speed the printer takes
     FrameBuffer frame{};
     Frame built;
 };

@@ -16,7 +16,7 @@ bool StandardErrorIsTerminal();
 
 // Runs job(0) .. job(count - 1) at once, each on a thread of its own, and
 // calls tick() on the calling thread about every tickMs until all are done.
-void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job,
-                   const std::function<void()>& tick, unsigned tickMs);
+void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job, const std::function<void()>& tick,
+                   unsigned tickMs);
 
 }  // namespace morvane::cli

@@ -25,8 +25,7 @@ std::optional<int> PortNumber(std::string_view digits) {
     return n;
 }
 
-std::optional<PortName> Numbered(PortName::Kind kind, std::string_view rest, bool colonAllowed,
-                                 std::string_view text) {
+std::optional<PortName> Numbered(PortName::Kind kind, std::string_view rest, bool colonAllowed, std::string_view text) {
     if (colonAllowed && !rest.empty() && rest.back() == ':') rest.remove_suffix(1);
     const std::optional<int> n = PortNumber(rest);
     if (!n) return std::nullopt;
@@ -37,8 +36,7 @@ std::optional<PortName> Numbered(PortName::Kind kind, std::string_view rest, boo
 
 std::optional<PortName> ParsePortName(std::string_view text) {
     if (text.empty()) return std::nullopt;
-    if (StartsWithIgnoringCase(text, "\\\\.\\COM"))
-        return Numbered(PortName::Kind::Com, text.substr(7), false, text);
+    if (StartsWithIgnoringCase(text, "\\\\.\\COM")) return Numbered(PortName::Kind::Com, text.substr(7), false, text);
     if (StartsWithIgnoringCase(text, "COM")) return Numbered(PortName::Kind::Com, text.substr(3), true, text);
     if (StartsWithIgnoringCase(text, "USB")) return Numbered(PortName::Kind::Usb, text.substr(3), true, text);
     if (StartsWithIgnoringCase(text, "LPT")) return Numbered(PortName::Kind::Lpt, text.substr(3), true, text);

@@ -10,8 +10,8 @@ namespace morvane::cli {
 
 struct PortName {
     enum class Kind { Com, Usb, Lpt, Device } kind = Kind::Device;
-    int number = 0;      // Com, Usb and Lpt: counted from 1
-    std::string text;    // as given: how the port is shown in output
+    int number = 0;    // Com, Usb and Lpt: counted from 1
+    std::string text;  // as given: how the port is shown in output
 };
 
 constexpr int kMaxPortNumber = 255;

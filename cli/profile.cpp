@@ -14,7 +14,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-bool IsKeyChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'; }
+bool IsKeyChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
 
 // The value after "=": quoted, or plain up to a "#".
 bool ParseValue(std::string_view rest, std::string* value, std::string* error) {

@@ -9,7 +9,7 @@
 namespace morvane::cli {
 
 struct ProfileEntry {
-    int line = 0;   // 1-based
+    int line = 0;  // 1-based
     std::string key;
     std::string value;
 };

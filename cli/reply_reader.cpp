@@ -13,7 +13,7 @@ constexpr std::size_t kStatusLength = 4;
 constexpr std::size_t kLengthAt = 3;
 // The longest value reply: the prefix, header, length byte and 255 bytes.
 constexpr std::size_t kMaxReply = 5 + 255;
-constexpr int kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
+constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr int kSettleBytes = 4;
 constexpr std::chrono::milliseconds kMinSettle{3};
 
@@ -28,10 +28,10 @@ std::string CountText(std::size_t n) { return std::to_string(n) + (n == 1 ? " by
 
 const char* ResultName(Result result) {
     switch (result) {
-    case Result::Ok: return "ok";
-    case Result::Refused: return "refused";
-    case Result::NoAnswer: return "no-answer";
-    case Result::Error: return "error";
+        case Result::Ok: return "ok";
+        case Result::Refused: return "refused";
+        case Result::NoAnswer: return "no-answer";
+        case Result::Error: return "error";
     }
     return "error";
 }
@@ -68,7 +68,8 @@ Reply ReadReply(Line& line, Clock& clock, ReplyForm form, int baud, std::chrono:
     for (;;) {
         const std::size_t need = CompleteLength(form, serial, buf.data(), got);
         if (need != 0 && got >= need) break;
-        const std::size_t headerNeed = serial && got > 0 && buf[0] == kSerialReplyPrefix ? kLengthAt + 2 : kLengthAt + 1;
+        const std::size_t headerNeed =
+            serial && got > 0 && buf[0] == kSerialReplyPrefix ? kLengthAt + 2 : kLengthAt + 1;
         const std::size_t want = (need != 0 ? need : std::max(headerNeed, got + 1)) - got;
         const int n = line.Read(buf.data() + got, want, deadline);
         if (n < 0) {

@@ -16,7 +16,7 @@ namespace morvane::cli {
 
 enum class ReplyForm { Status, Value };
 enum class Result { Ok, Refused, NoAnswer, Error };
-const char* ResultName(Result result);   // "ok", "refused", "no-answer", "error"
+const char* ResultName(Result result);  // "ok", "refused", "no-answer", "error"
 
 // The command's clock; tests substitute one that jumps.
 class Clock {
@@ -28,9 +28,9 @@ Clock& SystemClock();
 
 struct Reply {
     Result result = Result::NoAnswer;
-    std::vector<std::uint8_t> bytes;   // everything that arrived
-    std::string value;                 // a value reply's text, code-page bytes
-    std::string detail;                // why it is not ok
+    std::vector<std::uint8_t> bytes;  // everything that arrived
+    std::string value;                // a value reply's text, code-page bytes
+    std::string detail;               // why it is not ok
 };
 
 // Bytes that make the reply complete, judging by what has come so far; 0

@@ -18,18 +18,18 @@ namespace morvane::cli {
 struct Outcome {
     std::string port;
     std::string key;
-    std::string value;        // UTF-8: what was set, or what was read
+    std::string value;  // UTF-8: what was set, or what was read
     Result result = Result::Error;
     long long ms = 0;
     bool read = false;
-    std::string hex;          // reads: the value's raw bytes
-    std::string detail;       // why it is not ok, or a note
-    int switchedToBaud = 0;   // baud: the line now runs at this speed
-    int baud = 0;             // probe: the speed that answered
+    std::string hex;         // reads: the value's raw bytes
+    std::string detail;      // why it is not ok, or a note
+    int switchedToBaud = 0;  // baud: the line now runs at this speed
+    int baud = 0;            // probe: the speed that answered
 };
 
 using LineOpener = std::function<std::unique_ptr<Line>(const PortName&, int baud, std::string* error)>;
-using TraceSink = std::function<void(const std::string& line)>;   // empty: no trace
+using TraceSink = std::function<void(const std::string& line)>;  // empty: no trace
 
 struct RunOptions {
     int baud = 9600;

@@ -15,7 +15,8 @@ std::size_t SequenceLength(std::string_view text, std::size_t at) {
     if (b0 < 0x80) return 1;
     std::size_t n = 0;
     std::uint8_t low = 0x80, high = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) n = 2;
+    if (b0 >= 0xC2 && b0 <= 0xDF)
+        n = 2;
     else if (b0 >= 0xE0 && b0 <= 0xEF) {
         n = 3;
         if (b0 == 0xE0) low = 0xA0;
@@ -46,7 +47,7 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 std::string SanitizeUtf8(std::string_view text) {
-    static constexpr char kReplacement[] = "\xEF\xBF\xBD";   // U+FFFD
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
     std::string out;
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {

@@ -16,7 +16,7 @@ static_assert(morvane::kMsgPrompt == IDS_PROMPT && morvane::kMsgOpenPortFirst ==
 
 namespace {
 
-constexpr int kMaxFieldChars = 20;   // the three Bluetooth text fields
+constexpr int kMaxFieldChars = 20;  // the three Bluetooth text fields
 constexpr char kInitialPosition[] = "28";
 constexpr int kPositionMin = -255;
 constexpr int kPositionMax = 255;
@@ -118,22 +118,22 @@ void CMorvane2NewDlg::DoDataExchange(CDataExchange* pDX) {
 
 CComboBox* CMorvane2NewDlg::ListById(int controlId) {
     switch (controlId) {
-    case IDC_CB_PORT: return &m_cbPort;
-    case IDC_CB_BAUD: return &m_cbBaud;
-    case IDC_CB_LANGUAGE: return &m_cbLanguage;
-    case IDC_CB_VISIBLE: return &m_cbVisible;
-    case IDC_CB_BT_MODE: return &m_cbBtMode;
-    case IDC_CB_SET_BAUD: return &m_cbSetBaud;
-    case IDC_CB_DARKNESS: return &m_cbDarkness;
-    case IDC_CB_BEEP: return &m_cbBeep;
-    case IDC_CB_SLEEP_TIME: return &m_cbSleepTime;
-    case IDC_CB_CHINESE_MODE: return &m_cbChineseMode;
-    case IDC_CB_MARK_SENS: return &m_cbMarkSens;
-    case IDC_CB_GAP_SENS: return &m_cbGapSens;
-    case IDC_CB_SENSOR: return &m_cbSensor;
-    case IDC_CB_CMD_SET: return &m_cbCmdSet;
-    case IDC_CB_PAPER_WIDTH: return &m_cbPaperWidth;
-    default: return nullptr;
+        case IDC_CB_PORT: return &m_cbPort;
+        case IDC_CB_BAUD: return &m_cbBaud;
+        case IDC_CB_LANGUAGE: return &m_cbLanguage;
+        case IDC_CB_VISIBLE: return &m_cbVisible;
+        case IDC_CB_BT_MODE: return &m_cbBtMode;
+        case IDC_CB_SET_BAUD: return &m_cbSetBaud;
+        case IDC_CB_DARKNESS: return &m_cbDarkness;
+        case IDC_CB_BEEP: return &m_cbBeep;
+        case IDC_CB_SLEEP_TIME: return &m_cbSleepTime;
+        case IDC_CB_CHINESE_MODE: return &m_cbChineseMode;
+        case IDC_CB_MARK_SENS: return &m_cbMarkSens;
+        case IDC_CB_GAP_SENS: return &m_cbGapSens;
+        case IDC_CB_SENSOR: return &m_cbSensor;
+        case IDC_CB_CMD_SET: return &m_cbCmdSet;
+        case IDC_CB_PAPER_WIDTH: return &m_cbPaperWidth;
+        default: return nullptr;
     }
 }
 
@@ -154,8 +154,7 @@ BOOL CMorvane2NewDlg::OnInitDialog() {
         CComboBox* combo = ListById(list.controlId);
         if (combo == nullptr) continue;
         for (const morvane::ListItem& item : list.items) {
-            const std::string text =
-                item.stringId != 0 ? AfxLoadString(static_cast<UINT>(item.stringId)) : item.text;
+            const std::string text = item.stringId != 0 ? AfxLoadString(static_cast<UINT>(item.stringId)) : item.text;
             combo->AddString(text.c_str());
         }
         combo->SetCurSel(list.initialSelection);
@@ -180,26 +179,25 @@ void CMorvane2NewDlg::SendCommand(int length, int operation) {
     OpenedSerialPort serial(m_hCom);
     LoadedPortLibrary library;
     ThreadPause pause;
-    const morvane::ExchangeResult result = morvane::RunExchange(
-        portName, m_sendBuf, length, operation, m_recvBuf, m_nRecvLen, serial, library, pause);
+    const morvane::ExchangeResult result =
+        morvane::RunExchange(portName, m_sendBuf, length, operation, m_recvBuf, m_nRecvLen, serial, library, pause);
 
     switch (result.kind) {
-    case morvane::ExchangeResult::Kind::Message:
-        ShowMessage(result.messageId,
-                    result.icon == morvane::MessageIcon::Warning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
-        break;
-    case morvane::ExchangeResult::Kind::Value:
-        switch (result.valueOperation) {
-        case morvane::kOpReadName: m_strBtName = result.value; break;
-        case morvane::kOpReadAddress: m_strBtAddr = result.value; break;
-        case morvane::kOpReadPassword: m_strPairPass = result.value; break;
-        default: break;
-        }
-        // All three fields show their stored texts again.
-        UpdateData(FALSE);
-        break;
-    case morvane::ExchangeResult::Kind::Nothing:
-        break;
+        case morvane::ExchangeResult::Kind::Message:
+            ShowMessage(result.messageId,
+                        result.icon == morvane::MessageIcon::Warning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION);
+            break;
+        case morvane::ExchangeResult::Kind::Value:
+            switch (result.valueOperation) {
+                case morvane::kOpReadName: m_strBtName = result.value; break;
+                case morvane::kOpReadAddress: m_strBtAddr = result.value; break;
+                case morvane::kOpReadPassword: m_strPairPass = result.value; break;
+                default: break;
+            }
+            // All three fields show their stored texts again.
+            UpdateData(FALSE);
+            break;
+        case morvane::ExchangeResult::Kind::Nothing: break;
     }
 }
 
@@ -287,9 +285,7 @@ void CMorvane2NewDlg::OnBnClickedSetChineseMode() {
     SendCommand(frame.length, frame.operation);
 }
 
-void CMorvane2NewDlg::OnBnClickedSetMarkSens() {
-    SendListSetting(morvane::ListSetting::MarkSensitivity, m_cbMarkSens);
-}
+void CMorvane2NewDlg::OnBnClickedSetMarkSens() { SendListSetting(morvane::ListSetting::MarkSensitivity, m_cbMarkSens); }
 
 void CMorvane2NewDlg::OnBnClickedSetGapSens() { SendListSetting(morvane::ListSetting::GapSensitivity, m_cbGapSens); }
 
@@ -307,6 +303,4 @@ void CMorvane2NewDlg::OnBnClickedSetSensor() { SendListSetting(morvane::ListSett
 
 void CMorvane2NewDlg::OnBnClickedSetCmdSet() { SendListSetting(morvane::ListSetting::CommandSet, m_cbCmdSet); }
 
-void CMorvane2NewDlg::OnBnClickedSetPaperWidth() {
-    SendListSetting(morvane::ListSetting::PaperWidth, m_cbPaperWidth);
-}
+void CMorvane2NewDlg::OnBnClickedSetPaperWidth() { SendListSetting(morvane::ListSetting::PaperWidth, m_cbPaperWidth); }

@@ -73,14 +73,12 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         CDialog* dlg = static_cast<CDialog*>(FromPermanentHandle(hWnd));
         if (dlg == nullptr) return FALSE;
         switch (message) {
-        case WM_COMMAND:
-            return dlg->OnCommand(wParam, lParam);
-        case WM_NCDESTROY:
-            Detach(hWnd);
-            dlg->m_hWnd = nullptr;
-            return FALSE;
-        default:
-            return FALSE;
+            case WM_COMMAND: return dlg->OnCommand(wParam, lParam);
+            case WM_NCDESTROY:
+                Detach(hWnd);
+                dlg->m_hWnd = nullptr;
+                return FALSE;
+            default: return FALSE;
         }
     } catch (...) {
         return FALSE;

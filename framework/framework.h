@@ -24,9 +24,9 @@ using AFX_PMSG_CHAR = void (CCmdTarget::*)(UINT, UINT, UINT);
 enum class AfxSig { End, Command, Char };
 
 struct AFX_MSGMAP_ENTRY {
-    UINT message;   // WM_COMMAND or the window message
-    UINT code;      // notification code for WM_COMMAND (0 = command / BN_CLICKED)
-    UINT id;        // control or command id for WM_COMMAND
+    UINT message;  // WM_COMMAND or the window message
+    UINT code;     // notification code for WM_COMMAND (0 = command / BN_CLICKED)
+    UINT id;       // control or command id for WM_COMMAND
     AfxSig sig;
     AFX_PMSG pfnCommand;
     AFX_PMSG_CHAR pfnChar;
@@ -37,6 +37,8 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* entries;
 };
 
+// The message-table macros are laid out by hand.
+// clang-format off
 #define DECLARE_MESSAGE_MAP()                          \
 protected:                                             \
     static const AFX_MSGMAP* GetThisMessageMap();      \
@@ -67,6 +69,7 @@ private:
 // Binds WM_CHAR to the class's OnChar(UINT nChar, UINT nRepCnt, UINT nFlags).
 #define ON_WM_CHAR() \
     {WM_CHAR, 0, 0, AfxSig::Char, nullptr, static_cast<AFX_PMSG_CHAR>(&ThisClass::OnChar)},
+// clang-format on
 
 // ---------------------------------------------------------------------------
 

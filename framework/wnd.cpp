@@ -175,7 +175,9 @@ int CComboBox::AddString(const char* text) {
     return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
 }
 
-int CComboBox::SetCurSel(int index) { return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index), 0)); }
+int CComboBox::SetCurSel(int index) {
+    return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index), 0));
+}
 
 int CComboBox::GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL, 0, 0)); }
 
@@ -191,8 +193,8 @@ void CComboBox::GetLBText(int index, std::string& text) const {
 }
 
 CWnd* CSpinButtonCtrl::SetBuddy(CWnd* buddy) {
-    HWND old = reinterpret_cast<HWND>(
-        SendMessage(UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy ? buddy->m_hWnd : nullptr), 0));
+    HWND old =
+        reinterpret_cast<HWND>(SendMessage(UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy ? buddy->m_hWnd : nullptr), 0));
     return FromHandle(old);
 }
 

@@ -34,7 +34,7 @@ public:
 
 // Message texts (string-table ids) the exchange can show.
 enum MessageId : int {
-    kMsgPrompt = 121,          // caption of every message box
+    kMsgPrompt = 121,  // caption of every message box
     kMsgOpenPortFirst = 122,
     kMsgNoAnswer = 123,
     kMsgSendFail = 124,
@@ -51,14 +51,14 @@ struct ExchangeResult {
     enum class Kind { Nothing, Message, Value } kind = Kind::Nothing;
     int messageId = 0;
     MessageIcon icon = MessageIcon::Warning;
-    int valueOperation = 0;   // kOpReadName, kOpReadAddress or kOpReadPassword
+    int valueOperation = 0;  // kOpReadName, kOpReadAddress or kOpReadPassword
     std::string value;
 };
 
 // Timings of the exchange, in milliseconds.
-constexpr unsigned kRetryWaitMs = 1500;     // before the 3rd..6th read
-constexpr unsigned kLibrarySettleMs = 20;   // after SetComParam
-constexpr unsigned kLibraryAnswerMs = 2000; // after SendData
+constexpr unsigned kRetryWaitMs = 1500;      // before the 3rd..6th read
+constexpr unsigned kLibrarySettleMs = 20;    // after SetComParam
+constexpr unsigned kLibraryAnswerMs = 2000;  // after SendData
 constexpr int kReplyReadCount = 64;
 constexpr int kStatusReadCount = 4;
 constexpr int kMaxReads = 6;
@@ -66,7 +66,6 @@ constexpr int kMaxReads = 6;
 // Runs one exchange for the frame in sendBuf[0..length). Fills recvBuf and
 // recvLen as the dialog's m_recvBuf and m_nRecvLen.
 ExchangeResult RunExchange(std::string_view portName, const FrameBuffer& sendBuf, int length, int operation,
-                           ReplyBuffer& recvBuf, int& recvLen,
-                           SerialPath& serial, PortLibrary& library, Pause& pause);
+                           ReplyBuffer& recvBuf, int& recvLen, SerialPath& serial, PortLibrary& library, Pause& pause);
 
 }  // namespace morvane

@@ -6,11 +6,11 @@
 
 namespace morvane {
 
-constexpr std::size_t kFrameBufferSize = 255;   // m_sendBuf
-constexpr std::size_t kReplyBufferSize = 255;   // m_recvBuf
-constexpr std::size_t kMaxTextBytes = 20;       // limit of the three text fields
-constexpr std::uint8_t kFrameHeader0 = 0x1D;    // GS
-constexpr std::uint8_t kFrameHeader1 = 0x46;    // 'F'
+constexpr std::size_t kFrameBufferSize = 255;  // m_sendBuf
+constexpr std::size_t kReplyBufferSize = 255;  // m_recvBuf
+constexpr std::size_t kMaxTextBytes = 20;      // limit of the three text fields
+constexpr std::uint8_t kFrameHeader0 = 0x1D;   // GS
+constexpr std::uint8_t kFrameHeader1 = 0x46;   // 'F'
 constexpr std::uint8_t kPasswordTerminator = 0x0D;
 
 using FrameBuffer = std::uint8_t[kFrameBufferSize];
@@ -66,15 +66,25 @@ enum SettingCode : std::uint8_t {
 
 // The settings chosen from a drop-down list and sent as one argument byte.
 enum class ListSetting {
-    Visibility, BtMode, BaudRate, Darkness, Beeper, SleepTime,
-    MarkSensitivity, GapSensitivity, Language, PaperSensor, CommandSet, PaperWidth,
+    Visibility,
+    BtMode,
+    BaudRate,
+    Darkness,
+    Beeper,
+    SleepTime,
+    MarkSensitivity,
+    GapSensitivity,
+    Language,
+    PaperSensor,
+    CommandSet,
+    PaperWidth,
 };
 
 // Where a list setting's byte comes from, and which operation carries it.
 struct ListSettingInfo {
     std::uint8_t code;
     int operation;
-    bool indexPlusOne;   // the byte is the selected index + 1
+    bool indexPlusOne;  // the byte is the selected index + 1
 };
 ListSettingInfo GetListSettingInfo(ListSetting setting);
 

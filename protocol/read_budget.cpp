@@ -2,10 +2,8 @@
 
 namespace morvane {
 
-int ReadWithBudget(const ReadRequest& request, Pause& pause, std::uint8_t* buf, int wanted)
-{
-    if (wanted <= 0)
-        return -1;
+int ReadWithBudget(const ReadRequest& request, Pause& pause, std::uint8_t* buf, int wanted) {
+    if (wanted <= 0) return -1;
     // One budget for the whole call: a slow reply in pieces does not earn
     // more patience than a silent line.
     int budget = kReadRetryBudget;
@@ -18,8 +16,7 @@ int ReadWithBudget(const ReadRequest& request, Pause& pause, std::uint8_t* buf, 
             total += got < remaining ? got : remaining;
             continue;
         }
-        if (budget == 0)
-            break;
+        if (budget == 0) break;
         --budget;
         pause.Sleep(kReadRetryPauseMs);
     }

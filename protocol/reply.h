@@ -8,8 +8,8 @@
 namespace morvane {
 
 constexpr std::uint8_t kStatusFailure = 0xFF;
-constexpr std::uint8_t kSerialReplyPrefix = 0x11;   // extra leading byte some printers send on COM
-constexpr std::size_t kValueAreaSize = 40;          // 39 text bytes and a terminating zero
+constexpr std::uint8_t kSerialReplyPrefix = 0x11;  // extra leading byte some printers send on COM
+constexpr std::size_t kValueAreaSize = 40;         // 39 text bytes and a terminating zero
 constexpr std::size_t kMaxValueBytes = kValueAreaSize - 1;
 
 enum class StatusReply { NoAnswer, Failure, Success };
@@ -22,7 +22,6 @@ StatusReply ParseStatusReply(const std::uint8_t* buf, std::size_t bufSize, int c
 // prefix, honoured only on a serial port), text after it, ending after the
 // length or at the first zero byte. Returns nothing for 3 bytes or fewer.
 // Never copies more than 39 bytes, nor bytes beyond `count` or `bufSize`.
-std::optional<std::string> ParseValueReply(const std::uint8_t* buf, std::size_t bufSize,
-                                           int count, bool serialPort);
+std::optional<std::string> ParseValueReply(const std::uint8_t* buf, std::size_t bufSize, int count, bool serialPort);
 
 }  // namespace morvane

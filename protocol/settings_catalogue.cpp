@@ -9,10 +9,24 @@ namespace {
 
 // String-table ids of the dialog's list items.
 enum : int {
-    kStrChinese = 102, kStrEnglish, kStrVisible, kStrInvisible, kStrEnable, kStrDisable,
-    kStrOpen, kStrClose, kStrSimplified, kStrTraditional, kStrCpcl, kStrEscPos,
-    kStrSensorGapOnly, kStrSensorRightMark1, kStrSensorRightMark2, kStrSensorLeftMark1,
-    kStrSensorLeftMark2, kStrSensorNone,
+    kStrChinese = 102,
+    kStrEnglish,
+    kStrVisible,
+    kStrInvisible,
+    kStrEnable,
+    kStrDisable,
+    kStrOpen,
+    kStrClose,
+    kStrSimplified,
+    kStrTraditional,
+    kStrCpcl,
+    kStrEscPos,
+    kStrSensorGapOnly,
+    kStrSensorRightMark1,
+    kStrSensorRightMark2,
+    kStrSensorLeftMark1,
+    kStrSensorLeftMark2,
+    kStrSensorNone,
 };
 
 std::vector<SettingValue> Numbers(int first, int last) {
@@ -41,8 +55,8 @@ Setting ListEntry(std::string_view key, std::string_view description, ListSettin
     return s;
 }
 
-Setting Entry(std::string_view key, std::string_view description, std::uint8_t code, int operation,
-              int readOperation, ArgumentRule rule, std::vector<SettingValue> values = {}) {
+Setting Entry(std::string_view key, std::string_view description, std::uint8_t code, int operation, int readOperation,
+              ArgumentRule rule, std::vector<SettingValue> values = {}) {
     Setting s;
     s.key = key;
     s.description = description;
@@ -67,28 +81,27 @@ std::vector<Setting> MakeCatalogue() {
     c.push_back(ListEntry("baud", "printer baud rate", ListSetting::BaudRate,
                           Literals({"2400", "4800", "9600", "19200", "38400", "57600", "115200"})));
     c.push_back(ListEntry("darkness", "print darkness", ListSetting::Darkness, Numbers(1, 5)));
-    c.push_back(ListEntry("beeper", "beeper", ListSetting::Beeper,
-                          {{"on", "Open", kStrOpen}, {"off", "Close", kStrClose}}));
+    c.push_back(
+        ListEntry("beeper", "beeper", ListSetting::Beeper, {{"on", "Open", kStrOpen}, {"off", "Close", kStrClose}}));
     c.push_back(ListEntry("sleep", "sleep time, in the printer's unit", ListSetting::SleepTime, Numbers(0, 255)));
-    c.push_back(Entry("chinese", "Chinese character mode", kCodeSimplifiedChinese, kOpChineseMode, 0,
-                      ArgumentRule::ChineseMode,
-                      {{"simplified", "Simple Chinese", kStrSimplified},
-                       {"traditional", "Tranditional Chinese", kStrTraditional}}));
-    c.push_back(ListEntry("mark-sensitivity", "black-mark sensor sensitivity", ListSetting::MarkSensitivity,
-                          Numbers(1, 7)));
-    c.push_back(ListEntry("gap-sensitivity", "label-gap sensor sensitivity", ListSetting::GapSensitivity,
-                          Numbers(1, 7)));
+    c.push_back(Entry(
+        "chinese", "Chinese character mode", kCodeSimplifiedChinese, kOpChineseMode, 0, ArgumentRule::ChineseMode,
+        {{"simplified", "Simple Chinese", kStrSimplified}, {"traditional", "Tranditional Chinese", kStrTraditional}}));
+    c.push_back(
+        ListEntry("mark-sensitivity", "black-mark sensor sensitivity", ListSetting::MarkSensitivity, Numbers(1, 7)));
+    c.push_back(
+        ListEntry("gap-sensitivity", "label-gap sensor sensitivity", ListSetting::GapSensitivity, Numbers(1, 7)));
     c.push_back(Entry("position", "black-mark/gap position", kCodePosition, kOpPosition, 0, ArgumentRule::Position));
     c.push_back(ListEntry("language", "printer language", ListSetting::Language,
                           {{"chinese", "Chinese", kStrChinese}, {"english", "English", kStrEnglish}}));
-    c.push_back(ListEntry(
-        "paper-sensor", "paper sensor", ListSetting::PaperSensor,
-        {{"gap", "Only Open Gap Sensor", kStrSensorGapOnly},
-         {"right-mark-1", "Right BlackMark Sensor1(Sensor on heat)", kStrSensorRightMark1},
-         {"right-mark-2", "Right BlackMark Sensor2(Sensor on Compress Bar)", kStrSensorRightMark2},
-         {"left-mark-1", "Left BlackMark Sensor1(Sensor on heat)", kStrSensorLeftMark1},
-         {"left-mark-2", "Left BlackMark Sensor2(Sensor on Compress Bar)<(no support)>", kStrSensorLeftMark2},
-         {"none", "Close Gap and BlackMark Sensor", kStrSensorNone}}));
+    c.push_back(
+        ListEntry("paper-sensor", "paper sensor", ListSetting::PaperSensor,
+                  {{"gap", "Only Open Gap Sensor", kStrSensorGapOnly},
+                   {"right-mark-1", "Right BlackMark Sensor1(Sensor on heat)", kStrSensorRightMark1},
+                   {"right-mark-2", "Right BlackMark Sensor2(Sensor on Compress Bar)", kStrSensorRightMark2},
+                   {"left-mark-1", "Left BlackMark Sensor1(Sensor on heat)", kStrSensorLeftMark1},
+                   {"left-mark-2", "Left BlackMark Sensor2(Sensor on Compress Bar)<(no support)>", kStrSensorLeftMark2},
+                   {"none", "Close Gap and BlackMark Sensor", kStrSensorNone}}));
     c.push_back(ListEntry("command-set", "command set", ListSetting::CommandSet,
                           {{"cpcl", "CPCL", kStrCpcl}, {"escpos", "ESC/POS", kStrEscPos}}));
     // The dialog's leading blanks line the widths up in its list.
@@ -142,27 +155,24 @@ std::optional<int> FindValueIndex(const Setting& setting, std::string_view text)
 
 Frame BuildSetFrame(FrameBuffer& buf, const Setting& setting, const SetArgument& argument) {
     switch (setting.rule) {
-    case ArgumentRule::Index:
-    case ArgumentRule::IndexPlusOne:
-        return BuildListSetting(buf, *setting.list, argument.index);
-    case ArgumentRule::ChineseMode:
-        return BuildChineseMode(buf, argument.index);
-    case ArgumentRule::Position:
-        return BuildPosition(buf, argument.number);
-    case ArgumentRule::Text:
-        return setting.code == kCodeName ? BuildSetName(buf, argument.bytes) : BuildSetPassword(buf, argument.bytes);
-    case ArgumentRule::ReadOnly:
-        break;
+        case ArgumentRule::Index:
+        case ArgumentRule::IndexPlusOne: return BuildListSetting(buf, *setting.list, argument.index);
+        case ArgumentRule::ChineseMode: return BuildChineseMode(buf, argument.index);
+        case ArgumentRule::Position: return BuildPosition(buf, argument.number);
+        case ArgumentRule::Text:
+            return setting.code == kCodeName ? BuildSetName(buf, argument.bytes)
+                                             : BuildSetPassword(buf, argument.bytes);
+        case ArgumentRule::ReadOnly: break;
     }
     return {};
 }
 
 Frame BuildReadFrame(FrameBuffer& buf, const Setting& setting) {
     switch (setting.readOperation) {
-    case kOpReadName: return BuildReadName(buf);
-    case kOpReadAddress: return BuildReadAddress(buf);
-    case kOpReadPassword: return BuildReadPassword(buf);
-    default: return {};
+        case kOpReadName: return BuildReadName(buf);
+        case kOpReadAddress: return BuildReadAddress(buf);
+        case kOpReadPassword: return BuildReadPassword(buf);
+        default: return {};
     }
 }
 

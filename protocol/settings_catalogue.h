@@ -15,27 +15,27 @@
 namespace morvane {
 
 enum class ArgumentRule {
-    Index,          // the list index is the argument byte
-    IndexPlusOne,   // the list index + 1
-    Text,           // 0..20 bytes of text
-    Position,       // a signed number: sign byte and four-byte magnitude
-    ChineseMode,    // the code byte itself carries the choice
-    ReadOnly,       // no frame sets it
+    Index,         // the list index is the argument byte
+    IndexPlusOne,  // the list index + 1
+    Text,          // 0..20 bytes of text
+    Position,      // a signed number: sign byte and four-byte magnitude
+    ChineseMode,   // the code byte itself carries the choice
+    ReadOnly,      // no frame sets it
 };
 
 // One item of a setting's list, in list order: its place is its index.
 struct SettingValue {
-    std::string name;         // what the command takes and shows: "hidden"
-    std::string dialogText;   // the dialog's English item: "Unvisiable"
-    int stringId = 0;         // the item's string-table id; 0: dialogText is literal
+    std::string name;        // what the command takes and shows: "hidden"
+    std::string dialogText;  // the dialog's English item: "Unvisiable"
+    int stringId = 0;        // the item's string-table id; 0: dialogText is literal
 };
 
 struct Setting {
-    std::string_view key;           // "bt-visible"
+    std::string_view key;  // "bt-visible"
     std::string_view description;
-    std::uint8_t code = 0;          // of the set frame (Chinese mode: the first item's)
-    int operation = 0;              // of the set frame; 0 for read only
-    int readOperation = 0;          // of the read frame; 0 when it cannot be read
+    std::uint8_t code = 0;  // of the set frame (Chinese mode: the first item's)
+    int operation = 0;      // of the set frame; 0 for read only
+    int readOperation = 0;  // of the read frame; 0 when it cannot be read
     ArgumentRule rule = ArgumentRule::ReadOnly;
     std::optional<ListSetting> list;   // Index and IndexPlusOne
     std::vector<SettingValue> values;  // list settings only
@@ -58,9 +58,9 @@ std::optional<int> FindValueIndex(const Setting& setting, std::string_view text)
 
 // What a set frame carries, already checked against the setting's rule.
 struct SetArgument {
-    int index = 0;              // list settings
-    std::int32_t number = 0;    // Position
-    std::string bytes;          // Text, in the printer's code page
+    int index = 0;            // list settings
+    std::int32_t number = 0;  // Position
+    std::string bytes;        // Text, in the printer's code page
 };
 
 Frame BuildSetFrame(FrameBuffer& buf, const Setting& setting, const SetArgument& argument);

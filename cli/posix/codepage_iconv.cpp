@@ -72,8 +72,7 @@ bool ResolveCodePage(std::string_view name, CodePage* page, std::string* error) 
         *page = {"utf-8", kUtf8};
         return true;
     }
-    if (!digits.empty() && digits.size() <= 5 &&
-        digits.find_first_not_of("0123456789") == std::string_view::npos)
+    if (!digits.empty() && digits.size() <= 5 && digits.find_first_not_of("0123456789") == std::string_view::npos)
         p.number = static_cast<unsigned>(std::stoul(std::string(digits)));
     if (!Open("UTF-8", IconvName(p)) || !Open(IconvName(p), "UTF-8")) {
         *error = "unknown code page \"" + std::string(name) + "\"";

@@ -16,14 +16,14 @@ namespace {
 
 bool SpeedOf(int baud, speed_t* speed) {
     switch (baud) {
-    case 2400: *speed = B2400; return true;
-    case 4800: *speed = B4800; return true;
-    case 9600: *speed = B9600; return true;
-    case 19200: *speed = B19200; return true;
-    case 38400: *speed = B38400; return true;
-    case 57600: *speed = B57600; return true;
-    case 115200: *speed = B115200; return true;
-    default: return false;
+        case 2400: *speed = B2400; return true;
+        case 4800: *speed = B4800; return true;
+        case 9600: *speed = B9600; return true;
+        case 19200: *speed = B19200; return true;
+        case 38400: *speed = B38400; return true;
+        case 57600: *speed = B57600; return true;
+        case 115200: *speed = B115200; return true;
+        default: return false;
     }
 }
 
@@ -75,8 +75,7 @@ public:
     void DiscardInput() override {
         if (tty_) tcflush(fd_, TCIFLUSH);
         std::uint8_t drain[256];
-        while (read(fd_, drain, sizeof drain) > 0) {
-        }
+        while (read(fd_, drain, sizeof drain) > 0) {}
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
@@ -110,15 +109,14 @@ public:
         for (;;) {
             const ssize_t n = read(fd_, buf, max);
             if (n > 0) return static_cast<int>(n);
-            if (n == 0 && tty_) return -1;   // hung up
+            if (n == 0 && tty_) return -1;  // hung up
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
             const int wait = MsUntil(deadline);
             if (wait == 0) return 0;
             pollfd p{fd_, POLLIN, 0};
             const int ready = poll(&p, 1, wait);
             if (ready == 0) return 0;
-            if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0)
-                return -1;
+            if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0) return -1;
         }
     }
 
@@ -130,9 +128,9 @@ private:
 // USBn: and LPTn on Linux: the n-th USB printer and the n-th parallel port.
 std::string DevicePath(const PortName& port) {
     switch (port.kind) {
-    case PortName::Kind::Usb: return "/dev/usb/lp" + std::to_string(port.number - 1);
-    case PortName::Kind::Lpt: return "/dev/lp" + std::to_string(port.number - 1);
-    default: return port.text;
+        case PortName::Kind::Usb: return "/dev/usb/lp" + std::to_string(port.number - 1);
+        case PortName::Kind::Lpt: return "/dev/lp" + std::to_string(port.number - 1);
+        default: return port.text;
     }
 }
 

@@ -16,8 +16,8 @@ void PrepareConsole() {}
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job,
-                   const std::function<void()>& tick, unsigned tickMs) {
+void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job, const std::function<void()>& tick,
+                   unsigned tickMs) {
     if (count == 1) {
         job(0);
         return;

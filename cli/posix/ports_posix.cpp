@@ -32,7 +32,7 @@ void AddDeviceFiles(std::vector<PortInfo>* ports, const char* pattern, const cha
                     const char* what) {
     for (int i = 0; i < kMaxDeviceFiles; ++i) {
         const std::string path = pattern + std::to_string(i);
-        struct stat st{};
+        struct stat st {};
         if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
         ports->push_back({name + std::to_string(i + 1) + suffix, std::string(what) + " " + path, false});
     }
@@ -44,7 +44,8 @@ std::vector<PortInfo> ListPorts() {
     std::vector<PortInfo> ports;
     sp_port** list = nullptr;
     if (sp_list_ports(&list) == SP_OK) {
-        for (sp_port** p = list; *p != nullptr; ++p) ports.push_back({sp_get_port_name(*p), SerialDescription(*p), true});
+        for (sp_port** p = list; *p != nullptr; ++p)
+            ports.push_back({sp_get_port_name(*p), SerialDescription(*p), true});
         sp_free_port_list(list);
     }
     AddDeviceFiles(&ports, "/dev/usb/lp", "USB", ":", "USB printer");

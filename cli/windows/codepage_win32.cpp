@@ -55,12 +55,11 @@ bool EncodeText(const CodePage& page, std::string_view utf8, std::string* bytes)
     const std::wstring wide = Widen(CP_UTF8, utf8, MB_ERR_INVALID_CHARS);
     if (wide.empty()) return utf8.empty();
     BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(page.number, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, &lossy);
+    const int n =
+        WideCharToMultiByte(page.number, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, &lossy);
     if (n <= 0 || lossy) return false;
     bytes->resize(static_cast<std::size_t>(n));
-    WideCharToMultiByte(page.number, 0, wide.data(), static_cast<int>(wide.size()), bytes->data(), n, nullptr,
-                        &lossy);
+    WideCharToMultiByte(page.number, 0, wide.data(), static_cast<int>(wide.size()), bytes->data(), n, nullptr, &lossy);
     return !lossy;
 }
 
@@ -68,8 +67,8 @@ std::string DecodeText(const CodePage& page, std::string_view bytes) {
     if (page.IsUtf8()) return SanitizeUtf8(bytes);
     const std::wstring wide = Widen(page.number, bytes, 0);
     if (wide.empty()) return SanitizeUtf8(bytes);
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
     return SanitizeUtf8(out);

@@ -45,14 +45,12 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return args;
 }
 
-void PrepareConsole() {
-    SetConsoleOutputCP(CP_UTF8);
-}
+void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job,
-                   const std::function<void()>& tick, unsigned tickMs) {
+void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job, const std::function<void()>& tick,
+                   unsigned tickMs) {
     if (count == 1) {
         job(0);
         return;
@@ -63,7 +61,7 @@ void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& jo
         jobs[i] = {&job, i};
         HANDLE t = CreateThread(nullptr, 0, RunJob, &jobs[i], 0, nullptr);
         if (t == nullptr) {
-            job(i);   // no thread to be had: run it here
+            job(i);  // no thread to be had: run it here
             continue;
         }
         threads.push_back(t);

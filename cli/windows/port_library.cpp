@@ -48,8 +48,8 @@ Loaded Load() {
     // from its folder and the system, never from the current directory.
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
-        l.error = "TarnPortDll.dll cannot be loaded from the program's folder (error " +
-                  std::to_string(GetLastError()) + ")";
+        l.error =
+            "TarnPortDll.dll cannot be loaded from the program's folder (error " + std::to_string(GetLastError()) + ")";
         return l;
     }
     PortLibraryCalls& c = l.calls;
@@ -63,7 +63,7 @@ Loaded Load() {
 }  // namespace
 
 const PortLibraryCalls* PortLibrary(std::string* error) {
-    static const Loaded loaded = Load();   // once, whichever thread comes first
+    static const Loaded loaded = Load();  // once, whichever thread comes first
     if (!loaded.ok) {
         *error = loaded.error;
         return nullptr;

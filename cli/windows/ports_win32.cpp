@@ -25,8 +25,8 @@ std::vector<PortInfo> SerialPorts() {
         DWORD deviceSize = sizeof device;
         DWORD nameSize = sizeof name;
         DWORD type = 0;
-        const LONG r = RegEnumValueA(key, i, device, &deviceSize, nullptr, &type, reinterpret_cast<BYTE*>(name),
-                                     &nameSize);
+        const LONG r =
+            RegEnumValueA(key, i, device, &deviceSize, nullptr, &type, reinterpret_cast<BYTE*>(name), &nameSize);
         if (r == ERROR_NO_MORE_ITEMS) break;
         if (r != ERROR_SUCCESS || type != REG_SZ) continue;
         name[std::min<DWORD>(nameSize, sizeof name - 1)] = '\0';

@@ -26,8 +26,8 @@ const GUID kUsbPrintInterface = {0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 
 
 std::string ReadSmallFile(const std::wstring& path) {
     if (path.empty()) return {};
-    const morvane::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const morvane::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return {};
     std::string text;
     DWORD size = GetFileSize(file.Get(), nullptr);
@@ -100,7 +100,8 @@ int HighestDosDevice(PortKind kind) {
         }
         if (wineLinks.empty()) continue;
         std::string link = wineLinks;
-        for (const char* c = name; *c != '\0'; ++c) link += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        for (const char* c = name; *c != '\0'; ++c)
+            link += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
         if (PathExists(link)) highest = n;
     }
     return highest;
@@ -182,17 +183,17 @@ std::optional<std::string> MappedDevice(std::string_view key) {
 std::string DevicePathFor(const PortId& port) {
     if (auto mapped = MappedDevice(port.key)) return *mapped;
     switch (port.kind) {
-    case PortKind::Com:
-    case PortKind::Lpt:
-        // The device namespace reaches every number, not only 1..9.
-        return "\\\\.\\" + port.key;
-    case PortKind::Usb:
-        if (RunningUnderWine()) return WineUsbPrinterPath(port.number - 1);
-        {
-            std::string path;
-            WalkUsbPrinters(port.number - 1, &path);
-            return path;
-        }
+        case PortKind::Com:
+        case PortKind::Lpt:
+            // The device namespace reaches every number, not only 1..9.
+            return "\\\\.\\" + port.key;
+        case PortKind::Usb:
+            if (RunningUnderWine()) return WineUsbPrinterPath(port.number - 1);
+            {
+                std::string path;
+                WalkUsbPrinters(port.number - 1, &path);
+                return path;
+            }
     }
     return {};
 }
@@ -200,9 +201,9 @@ std::string DevicePathFor(const PortId& port) {
 int CountPorts(PortKind kind) {
     int found = 0;
     switch (kind) {
-    case PortKind::Com:
-    case PortKind::Lpt: found = HighestDosDevice(kind); break;
-    case PortKind::Usb: found = RunningUnderWine() ? HighestWineUsbPrinter() : WalkUsbPrinters(-1, nullptr); break;
+        case PortKind::Com:
+        case PortKind::Lpt: found = HighestDosDevice(kind); break;
+        case PortKind::Usb: found = RunningUnderWine() ? HighestWineUsbPrinter() : WalkUsbPrinters(-1, nullptr); break;
     }
     return std::max(found, HighestMapped(kind));
 }

@@ -13,10 +13,14 @@ std::optional<PortId> ParsePortName(const char* name) {
     if (text.size() < 4 || text.size() > 6) return std::nullopt;
     const std::string prefix = Upper(text.substr(0, 3));
     PortKind kind;
-    if (prefix == "COM") kind = PortKind::Com;
-    else if (prefix == "USB") kind = PortKind::Usb;
-    else if (prefix == "LPT") kind = PortKind::Lpt;
-    else return std::nullopt;
+    if (prefix == "COM")
+        kind = PortKind::Com;
+    else if (prefix == "USB")
+        kind = PortKind::Usb;
+    else if (prefix == "LPT")
+        kind = PortKind::Lpt;
+    else
+        return std::nullopt;
     int number = 0;
     for (char c : text.substr(3)) {
         if (c < '0' || c > '9') return std::nullopt;
@@ -28,9 +32,9 @@ std::optional<PortId> ParsePortName(const char* name) {
 
 const char* KindPrefix(PortKind kind) {
     switch (kind) {
-    case PortKind::Com: return "COM";
-    case PortKind::Usb: return "USB";
-    case PortKind::Lpt: return "LPT";
+        case PortKind::Com: return "COM";
+        case PortKind::Usb: return "USB";
+        case PortKind::Lpt: return "LPT";
     }
     return "";
 }

@@ -199,8 +199,8 @@ TransferResult Transfer(HANDLE h, bool write, std::vector<unsigned char>& bytes,
     pending->bytes = bytes;
     const DWORD length = static_cast<DWORD>(pending->bytes.size());
     unsigned char* data = pending->bytes.data();
-    const BOOL started = write ? WriteFile(h, data, length, nullptr, &pending->ov)
-                               : ReadFile(h, data, length, nullptr, &pending->ov);
+    const BOOL started =
+        write ? WriteFile(h, data, length, nullptr, &pending->ov) : ReadFile(h, data, length, nullptr, &pending->ov);
     if (!started && GetLastError() != ERROR_IO_PENDING) return {};
     if (WaitForSingleObject(pending->ov.hEvent, limitMs) != WAIT_OBJECT_0) {
         CancelIoEx(h, &pending->ov);
@@ -229,19 +229,24 @@ bool BuildDcb(DCB& dcb, int baudRate, int dataBits, char parity, int stopBits, i
     dcb.BaudRate = static_cast<DWORD>(baudRate);
     dcb.ByteSize = static_cast<BYTE>(dataBits);
     switch (parity) {
-    case 'N': case 'n': dcb.Parity = NOPARITY; break;
-    case 'O': case 'o': dcb.Parity = ODDPARITY; break;
-    case 'E': case 'e': dcb.Parity = EVENPARITY; break;
-    case 'M': case 'm': dcb.Parity = MARKPARITY; break;
-    case 'S': case 's': dcb.Parity = SPACEPARITY; break;
-    default: return false;
+        case 'N':
+        case 'n': dcb.Parity = NOPARITY; break;
+        case 'O':
+        case 'o': dcb.Parity = ODDPARITY; break;
+        case 'E':
+        case 'e': dcb.Parity = EVENPARITY; break;
+        case 'M':
+        case 'm': dcb.Parity = MARKPARITY; break;
+        case 'S':
+        case 's': dcb.Parity = SPACEPARITY; break;
+        default: return false;
     }
     dcb.fParity = dcb.Parity != NOPARITY;
     switch (stopBits) {
-    case 1: dcb.StopBits = ONESTOPBIT; break;
-    case 15: dcb.StopBits = ONE5STOPBITS; break;  // 1.5, as ten times the count
-    case 2: dcb.StopBits = TWOSTOPBITS; break;
-    default: return false;
+        case 1: dcb.StopBits = ONESTOPBIT; break;
+        case 15: dcb.StopBits = ONE5STOPBITS; break;  // 1.5, as ten times the count
+        case 2: dcb.StopBits = TWOSTOPBITS; break;
+        default: return false;
     }
     dcb.fBinary = TRUE;
     dcb.fOutxCtsFlow = FALSE;
@@ -252,24 +257,23 @@ bool BuildDcb(DCB& dcb, int baudRate, int dataBits, char parity, int stopBits, i
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     switch (flags) {
-    case kFlowNone:
-        dcb.fDtrControl = DTR_CONTROL_DISABLE;
-        dcb.fRtsControl = RTS_CONTROL_DISABLE;
-        break;
-    case kFlowXonXoff:
-        dcb.fOutX = TRUE;
-        dcb.fInX = TRUE;
-        break;
-    case kFlowNoneLinesOn: break;
-    case kFlowRtsCts:
-        dcb.fOutxCtsFlow = TRUE;
-        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-        break;
-    default: return false;
+        case kFlowNone:
+            dcb.fDtrControl = DTR_CONTROL_DISABLE;
+            dcb.fRtsControl = RTS_CONTROL_DISABLE;
+            break;
+        case kFlowXonXoff:
+            dcb.fOutX = TRUE;
+            dcb.fInX = TRUE;
+            break;
+        case kFlowNoneLinesOn: break;
+        case kFlowRtsCts:
+            dcb.fOutxCtsFlow = TRUE;
+            dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+            break;
+        default: return false;
     }
     return true;
 }
-
 
 int GetCOMMaxBody() { return tarnport::CountPorts(tarnport::PortKind::Com); }
 
@@ -348,9 +352,15 @@ int ReadDataBody(const char* portName, unsigned char* buffer, int maxCount) {
 extern "C" {
 
 // Every export catches everything: a failure value, never an exception.
-int WINAPI GetCOMMax(void) { return morvane::Guarded(0, [] { return GetCOMMaxBody(); }); }
-int WINAPI GetUSBPort(void) { return morvane::Guarded(0, [] { return GetUSBPortBody(); }); }
-int WINAPI GetLPTMax(void) { return morvane::Guarded(0, [] { return GetLPTMaxBody(); }); }
+int WINAPI GetCOMMax(void) {
+    return morvane::Guarded(0, [] { return GetCOMMaxBody(); });
+}
+int WINAPI GetUSBPort(void) {
+    return morvane::Guarded(0, [] { return GetUSBPortBody(); });
+}
+int WINAPI GetLPTMax(void) {
+    return morvane::Guarded(0, [] { return GetLPTMaxBody(); });
+}
 
 int WINAPI ClosePort(const char* portName) {
     return morvane::Guarded(kIoFailed, [&] { return ClosePortBody(portName); });

@@ -128,7 +128,7 @@ TEST_F(CliTest, SetTakesKeysInOrderAndSaysItInOneLineEach) {
 TEST_F(CliTest, ReadsTheThreeTextsIncludingThePrefixedForm) {
     Printer().SetName("Counter 2");
     Printer().QueueBehaviour(Behaviour::Normal());
-    Printer().QueueBehaviour(Behaviour::Prefix11());   // the address, as some printers answer on COM
+    Printer().QueueBehaviour(Behaviour::Prefix11());  // the address, as some printers answer on COM
     const CommandResult r = Cli({"get", "bt-name", "bt-address", "bt-password", "--json"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto lines = Json(r);
@@ -140,11 +140,16 @@ TEST_F(CliTest, ReadsTheThreeTextsIncludingThePrefixedForm) {
 }
 
 TEST_F(CliTest, ABadTextIsShownAsValidUtf8AndKeptInHex) {
-    Printer().SetName(std::string("A\xFF" "B", 3));
+    Printer().SetName(
+        std::string("A\xFF"
+                    "B",
+                    3));
     const CommandResult r = Cli({"get", "bt-name", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto lines = Json(r);   // parse() throws on invalid UTF-8
-    EXPECT_EQ(lines[0]["value"], "A\xEF\xBF\xBD" "B");
+    const auto lines = Json(r);  // parse() throws on invalid UTF-8
+    EXPECT_EQ(lines[0]["value"],
+              "A\xEF\xBF\xBD"
+              "B");
     EXPECT_EQ(lines[0]["hex"], "41 FF 42");
 }
 
@@ -222,7 +227,8 @@ TEST_F(CliTest, BadUsageExitsTwoNamesTheCulpritAndSendsNothing) {
 }
 
 TEST_F(CliTest, DryRunPrintsFramesAndOpensNothing) {
-    const CommandResult r = Cli({"--dry-run", "set", "bt-name=Shop {n}", "position=300", "chinese=Tranditional Chinese"});
+    const CommandResult r =
+        Cli({"--dry-run", "set", "bt-name=Shop {n}", "position=300", "chinese=Tranditional Chinese"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = r.Lines();
     ASSERT_EQ(lines.size(), 3u);
@@ -248,8 +254,8 @@ TEST_F(CliTest, FourPrintersAtOnceEachWithItsOwnName) {
 TEST_F(CliTest, APrinterThatHangsUpFailsAloneWhileTheOthersCarryOn) {
     AddPrinter();
     Printer(0).QueueBehaviour(Behaviour::Hangup());
-    const CommandResult r = RunCli(
-        {"set", "darkness=2", "beeper=off", "-p", Port(0) + "," + Port(1), "--timeout", "300", "--json"});
+    const CommandResult r =
+        RunCli({"set", "darkness=2", "beeper=off", "-p", Port(0) + "," + Port(1), "--timeout", "300", "--json"});
     EXPECT_EQ(r.status, 3) << r.out;
     const auto lines = Json(r);
     ASSERT_EQ(lines.size(), 4u);
@@ -275,8 +281,7 @@ void StrictAt(VirtualPrinter& printer, int baud) {
 TEST_F(CliTest, ProbeFindsEachPrinterAtItsSpeed) {
     StrictAt(Printer(0), 19200);
     StrictAt(AddPrinter(), 2400);
-    const CommandResult r =
-        RunCli({"probe", "-p", Port(0), "-p", Port(1), "--timeout", "200", "--json"});
+    const CommandResult r = RunCli({"probe", "-p", Port(0), "-p", Port(1), "--timeout", "200", "--json"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto lines = Json(r);
     ASSERT_EQ(lines.size(), 2u);

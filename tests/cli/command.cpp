@@ -50,7 +50,8 @@ CommandResult RunCli(const std::vector<std::string>& args, const std::string& in
         return result;
     }
     // The input is small: a profile at most.
-    if (!input.empty()) [[maybe_unused]] ssize_t n = write(in[1], input.data(), input.size());
+    if (!input.empty()) [[maybe_unused]]
+        ssize_t n = write(in[1], input.data(), input.size());
     close(in[1]);
 
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
@@ -58,7 +59,8 @@ CommandResult RunCli(const std::vector<std::string>& args, const std::string& in
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
         for (int i = 0; i < 2; ++i) {

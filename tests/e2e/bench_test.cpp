@@ -49,7 +49,7 @@ TEST_F(Bench, DialogSetThroughThePortLibrary) {
     PrepareFolder(true);
     app_ = std::make_unique<Morvane>(*folder_);
     ASSERT_TRUE(app_->Started());
-    app_->Select(kPortList, 255);   // USB1:, after the 255 COM entries
+    app_->Select(kPortList, 255);  // USB1:, after the 255 COM entries
     app_->Select(kDarknessList, 3);
     for (int i = 0; i < Runs(3); ++i) {
         const auto t0 = Clock::now();

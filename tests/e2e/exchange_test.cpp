@@ -133,15 +133,15 @@ TEST_F(PrinterTest, WithoutAnOpenPortNothingIsSent) {
 TEST_F(PrinterTest, OpenButtonOpensClosesAndRelabels) {
     Morvane& app = Start(RunFolder::Library::Fake, {{"MORVANE_FAKE_COUNTS", "2,1,0"}});
     app.OpenPort(0);
-    app.Select(kPortList, 255);   // USB1:
+    app.Select(kPortList, 255);  // USB1:
     app.Click(kOpenButton);
     app.Sync();
     EXPECT_EQ(app.Text(kOpenButton), "Conect");
-    app.Select(kPortList, 3);     // another COM entry closes the open port
+    app.Select(kPortList, 3);  // another COM entry closes the open port
     app.Click(kOpenButton);
     app.Sync();
     EXPECT_EQ(app.Text(kOpenButton), "Open");
-    app.Select(kPortList, 40);    // COM41: nothing there
+    app.Select(kPortList, 40);  // COM41: nothing there
     EXPECT_EQ(ClickForMessage(kOpenButton), "Prompt|Port Open Fail!!");
     EXPECT_EQ(app.Text(kOpenButton), "Open");
 }
@@ -150,7 +150,7 @@ TEST_F(PrinterTest, ComPortsAboveNineOpen) {
     std::string error;
     ASSERT_TRUE(printer_->AddLink(Paths::Prefix() + "/dosdevices/com12", &error)) << error;
     Morvane& app = Start();
-    app.OpenPort(11);   // COM12:
+    app.OpenPort(11);  // COM12:
     EXPECT_EQ(ClickForMessage(kSetDarkness), kSetSuccess);
     EXPECT_EQ(LastFrame(), "1d 46 7c 02");
     LinkDosDevice("com12", "");

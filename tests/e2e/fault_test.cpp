@@ -139,9 +139,9 @@ TEST_F(FaultTest, AnEmptyPortNameGoesToThePortLibraryQuietly) {
 }
 
 TEST_F(FaultTest, ALibraryReadingMoreThanAskedIsHeldToTheMaximum) {
-    Morvane& app = Start(RunFolder::Library::Fake,
-                         {{"MORVANE_FAKE_COUNTS", "2,1,0"}, {"MORVANE_FAKE_REPLY", "1d467c00"},
-                          {"MORVANE_FAKE_READ_RESULT", "100000"}});
+    Morvane& app = Start(
+        RunFolder::Library::Fake,
+        {{"MORVANE_FAKE_COUNTS", "2,1,0"}, {"MORVANE_FAKE_REPLY", "1d467c00"}, {"MORVANE_FAKE_READ_RESULT", "100000"}});
     app.Select(kPortList, 255);
     // 100000 bytes claimed for a read of 4: taken as 4, the reply stands.
     EXPECT_EQ(ClickForMessage(kSetDarkness), kSetSuccess);

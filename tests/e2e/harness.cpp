@@ -54,12 +54,8 @@ std::string Paths::Artifacts() {
 std::map<std::string, std::string> WineEnv() {
     const char* display = std::getenv("DISPLAY");
     return {
-        {"WINEPREFIX", Paths::Prefix()},
-        {"WINEDEBUG", "-all"},
-        {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-        {"DISPLAY", display ? display : ""},
-        {"LANG", "en_US.UTF-8"},
-        {"LC_ALL", "en_US.UTF-8"},
+        {"WINEPREFIX", Paths::Prefix()},     {"WINEDEBUG", "-all"},   {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+        {"DISPLAY", display ? display : ""}, {"LANG", "en_US.UTF-8"}, {"LC_ALL", "en_US.UTF-8"},
     };
 }
 
@@ -159,8 +155,12 @@ Morvane::~Morvane() {
 }
 
 std::string Morvane::Text(int id) { return Unhex(Driver::Get().Do("text " + std::to_string(id))); }
-void Morvane::SetText(int id, const std::string& text) { Driver::Get().Do("settext " + std::to_string(id) + " " + Hex(text)); }
-void Morvane::Select(int id, int index) { Driver::Get().Do("select " + std::to_string(id) + " " + std::to_string(index)); }
+void Morvane::SetText(int id, const std::string& text) {
+    Driver::Get().Do("settext " + std::to_string(id) + " " + Hex(text));
+}
+void Morvane::Select(int id, int index) {
+    Driver::Get().Do("select " + std::to_string(id) + " " + std::to_string(index));
+}
 int Morvane::CurSel(int id) { return std::atoi(Driver::Get().Do("cursel " + std::to_string(id)).c_str()); }
 
 std::vector<std::string> Morvane::Items(int id) {
@@ -192,8 +192,10 @@ std::string Morvane::TakeMessage(int timeoutMs) {
     return caption + "|" + text;
 }
 
-bool Morvane::NoMessageFor(int ms) { return Driver::Get().Try("msgbox " + std::to_string(ms), ms + 10000) != std::string("ok") &&
-                                             Driver::Get().Try("nomsgbox") == "ok"; }
+bool Morvane::NoMessageFor(int ms) {
+    return Driver::Get().Try("msgbox " + std::to_string(ms), ms + 10000) != std::string("ok") &&
+           Driver::Get().Try("nomsgbox") == "ok";
+}
 
 void Morvane::Screenshot(const std::string& name) {
     // Let the dialog finish painting its controls first.

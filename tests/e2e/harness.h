@@ -64,13 +64,13 @@ inline const char* kChineseTitle = "MorvaneV" MORVANE_VERSION;
 
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
-std::string HexBytes(const std::vector<unsigned char>& bytes);   // "1d 46 7c 04"
+std::string HexBytes(const std::vector<unsigned char>& bytes);  // "1d 46 7c 04"
 
 // Paths fixed at configure time, and the shared Wine prefix.
 struct Paths {
-    static std::string WinBuild();     // the Windows build tree
-    static std::string Prefix();       // WINEPREFIX
-    static std::string Artifacts();    // screenshots go here
+    static std::string WinBuild();   // the Windows build tree
+    static std::string Prefix();     // WINEPREFIX
+    static std::string Artifacts();  // screenshots go here
 };
 
 // Base environment for every Windows process a test starts.
@@ -88,8 +88,9 @@ public:
     explicit RunFolder(Library library = Library::Real, bool withSkin = true);
     ~RunFolder();
     const std::string& Path() const { return path_; }
-    std::string WinPath(const std::string& file) const;   // Z:\...
+    std::string WinPath(const std::string& file) const;  // Z:\...
     void WriteFile(const std::string& name, const std::string& contents) const;
+
 private:
     std::string path_;
 };
@@ -97,12 +98,13 @@ private:
 // The driver: a long-lived Windows process that answers one line per command.
 class Driver {
 public:
-    static Driver& Get();              // starts the driver on first use
+    static Driver& Get();  // starts the driver on first use
     static void ShutdownIfRunning();
     // Sends a command; returns the answer after "ok" (fails the test on "err").
     std::string Do(const std::string& command, int timeoutMs = 10000);
     // Like Do, but returns the raw answer line ("ok ..." / "err ...").
     std::string Try(const std::string& command, int timeoutMs = 10000);
+
 private:
     std::unique_ptr<Process> process_;
 };
@@ -132,6 +134,7 @@ public:
 
     // Opens the chosen serial port; expects the button to read "Close".
     void OpenPort(int portIndex, int baudIndex = 2);
+
 private:
     Process process_;
     bool started_ = false;
@@ -142,6 +145,7 @@ class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override;
     void TearDown() override;
+
 private:
     Process session_;
 };

@@ -50,9 +50,7 @@ protected:
         return app_->TakeMessage(timeoutMs);
     }
 
-    static double Seconds(std::chrono::steady_clock::duration d) {
-        return std::chrono::duration<double>(d).count();
-    }
+    static double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
     std::ofstream log_;
     std::unique_ptr<vprinter::VirtualPrinter> printer_;

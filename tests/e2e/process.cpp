@@ -139,7 +139,8 @@ bool Process::ReadLine(std::string* line, int timeoutMs) {
             pending_.erase(0, nl + 1);
             return true;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) return false;
         pollfd p{fromChild_, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;

@@ -13,25 +13,22 @@
 using namespace morvane::cli;
 using namespace morvane::cli::fakes;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    if (size < 1)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
     const bool value = data[0] & 1;
     const bool serial = data[0] & 2;
     FakeClock clock;
     FakeLine line(clock, serial);
     const auto timeout = std::chrono::milliseconds(300);
     std::vector<std::uint8_t> all;
-    std::size_t inTime = 0;   // bytes that came before the time-out
+    std::size_t inTime = 0;  // bytes that came before the time-out
     int at = 0;
     for (std::size_t i = 1; i + 2 <= size;) {
         const std::size_t n = std::min<std::size_t>(data[i], size - i - 2);
         at += data[i + 1];
         line.Arrive(at, std::vector<std::uint8_t>(data + i + 2, data + i + 2 + n));
         all.insert(all.end(), data + i + 2, data + i + 2 + n);
-        if (at <= timeout.count())
-            inTime = all.size();
+        if (at <= timeout.count()) inTime = all.size();
         i += 2 + n;
     }
     const Reply reply = ReadReply(line, clock, value ? ReplyForm::Value : ReplyForm::Status, 9600, timeout);
@@ -51,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t complete = all.size() > lengthAt ? lengthAt + 1 + all[lengthAt] : 0;
-    if (complete != 0)
-        FUZZ_CHECK(line.consumed <= complete);
+    if (complete != 0) FUZZ_CHECK(line.consumed <= complete);
     if (reply.result == Result::Ok) {
         FUZZ_CHECK(complete != 0 && all.size() >= complete && reply.bytes.size() == complete);
         const auto text = all.begin() + static_cast<std::ptrdiff_t>(lengthAt + 1);

@@ -32,11 +32,9 @@ struct Reads {
     int calls = 0;
     // Fills at most `wanted` bytes, like any device, but reports whatever
     // count the input says: libraries have been seen to claim more.
-    int Next(std::uint8_t* buf, int wanted)
-    {
+    int Next(std::uint8_t* buf, int wanted) {
         ++calls;
-        if (in.at >= in.size)
-            return 0;
+        if (in.at >= in.size) return 0;
         const int count = static_cast<std::int8_t>(in.Byte());
         const std::size_t n = in.Byte();
         const std::size_t available = std::min(n, in.size - in.at);
@@ -52,17 +50,14 @@ struct Serial : SerialPath {
     int writes = 0;
     explicit Serial(Reads& r) : reads(r) {}
     bool IsOpen() const override { return open; }
-    bool WriteFrame(const std::uint8_t* frame, int length) override
-    {
+    bool WriteFrame(const std::uint8_t* frame, int length) override {
         FUZZ_CHECK(length >= 0 && length <= static_cast<int>(kFrameBufferSize));
         volatile std::uint8_t sink = 0;
-        for (int i = 0; i < length; ++i)
-            sink = sink + frame[i];   // touches every byte handed over
+        for (int i = 0; i < length; ++i) sink = sink + frame[i];  // touches every byte handed over
         ++writes;
         return writeOk;
     }
-    int ReadReply(std::uint8_t* buf, int wanted) override
-    {
+    int ReadReply(std::uint8_t* buf, int wanted) override {
         FUZZ_CHECK(wanted == kReplyReadCount);
         return reads.Next(buf, wanted);
     }
@@ -75,17 +70,14 @@ struct Library : PortLibrary {
     explicit Library(Reads& r) : reads(r) {}
     int ClosePort(const char*) override { return ++calls, 1; }
     int SetComParam(const char*, int, int, char, int, int) override { return ++calls, 1; }
-    int SendData(const char*, const std::uint8_t* data, int length) override
-    {
+    int SendData(const char*, const std::uint8_t* data, int length) override {
         ++calls;
         FUZZ_CHECK(length >= 0 && length <= static_cast<int>(kFrameBufferSize));
         volatile std::uint8_t sink = 0;
-        for (int i = 0; i < length; ++i)
-            sink = sink + data[i];
+        for (int i = 0; i < length; ++i) sink = sink + data[i];
         return shortSend ? length - 1 : length;
     }
-    int ReadData(const char*, std::uint8_t* buf, int maxCount) override
-    {
+    int ReadData(const char*, std::uint8_t* buf, int maxCount) override {
         ++calls;
         FUZZ_CHECK(maxCount == kReplyReadCount || maxCount == kStatusReadCount);
         return reads.Next(buf, maxCount);
@@ -99,8 +91,7 @@ struct Clock : Pause {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const char* const kPorts[] = {"COM1:", "USB1:", "LPT1", "", "com1"};
     Input in{data, size};
     const std::string port = kPorts[in.Byte() % 5];
@@ -123,8 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto& recvBuf = *reinterpret_cast<ReplyBuffer*>(recvBlock.get());
     int recvLen = -12345;
 
-    const ExchangeResult r =
-        RunExchange(port, sendBuf, length, operation, recvBuf, recvLen, serial, library, clock);
+    const ExchangeResult r = RunExchange(port, sendBuf, length, operation, recvBuf, recvLen, serial, library, clock);
 
     const bool isSerial = port.find("COM") != std::string::npos;
     const bool isValue = operation >= 1 && operation <= 3;
@@ -137,31 +127,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(recvLen == -12345 || recvLen <= asked);
 
     switch (r.kind) {
-    case ExchangeResult::Kind::Value:
-        FUZZ_CHECK(isValue && r.valueOperation == operation);
-        FUZZ_CHECK(r.value.size() <= kMaxValueBytes && r.value.find('\0') == std::string::npos);
-        FUZZ_CHECK(recvLen > 3);
-        break;
-    case ExchangeResult::Kind::Message: {
-        const int id = r.messageId;
-        const bool warning = r.icon == MessageIcon::Warning;
-        FUZZ_CHECK(id >= kMsgOpenPortFirst && id <= kMsgReadFail);
-        FUZZ_CHECK(warning == (id == kMsgOpenPortFirst || id == kMsgSendFail || id == kMsgSetFail ||
-                               id == kMsgReadFail));
-        if (id == kMsgSetSuccess || id == kMsgSetFail) {
-            // A success is never reported without a 4-byte reply to say so.
-            FUZZ_CHECK(!isValue && recvLen == 4);
-            FUZZ_CHECK((recvBuf[3] == kStatusFailure) == (id == kMsgSetFail));
+        case ExchangeResult::Kind::Value:
+            FUZZ_CHECK(isValue && r.valueOperation == operation);
+            FUZZ_CHECK(r.value.size() <= kMaxValueBytes && r.value.find('\0') == std::string::npos);
+            FUZZ_CHECK(recvLen > 3);
+            break;
+        case ExchangeResult::Kind::Message: {
+            const int id = r.messageId;
+            const bool warning = r.icon == MessageIcon::Warning;
+            FUZZ_CHECK(id >= kMsgOpenPortFirst && id <= kMsgReadFail);
+            FUZZ_CHECK(warning ==
+                       (id == kMsgOpenPortFirst || id == kMsgSendFail || id == kMsgSetFail || id == kMsgReadFail));
+            if (id == kMsgSetSuccess || id == kMsgSetFail) {
+                // A success is never reported without a 4-byte reply to say so.
+                FUZZ_CHECK(!isValue && recvLen == 4);
+                FUZZ_CHECK((recvBuf[3] == kStatusFailure) == (id == kMsgSetFail));
+            }
+            if (id == kMsgOpenPortFirst) FUZZ_CHECK(isSerial && !serial.open && serial.writes == 0);
+            if (!isSerial) FUZZ_CHECK(id == kMsgSetSuccess || id == kMsgSetFail || id == kMsgReadFail);
+            break;
         }
-        if (id == kMsgOpenPortFirst)
-            FUZZ_CHECK(isSerial && !serial.open && serial.writes == 0);
-        if (!isSerial)
-            FUZZ_CHECK(id == kMsgSetSuccess || id == kMsgSetFail || id == kMsgReadFail);
-        break;
-    }
-    case ExchangeResult::Kind::Nothing:
-        FUZZ_CHECK(!isSerial);
-        break;
+        case ExchangeResult::Kind::Nothing: FUZZ_CHECK(!isSerial); break;
     }
     return 0;
 }

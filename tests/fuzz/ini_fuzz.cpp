@@ -25,8 +25,7 @@ std::string WithCrlf(std::string_view text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const auto entries = ParsePortsSection(text);
     for (std::size_t i = 0; i < entries.size(); ++i) {

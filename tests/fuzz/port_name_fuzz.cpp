@@ -12,8 +12,7 @@
 
 using tarnport::ParsePortName;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string name(reinterpret_cast<const char*>(data), size);
     name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
 
@@ -29,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         // A name the library refuses is never one of its own keys.
         for (const char* prefix : {"COM", "USB", "LPT"})
-            for (int n = 1; n <= tarnport::kMaxPortNumber; n += 127)
-                FUZZ_CHECK(name != prefix + std::to_string(n));
+            for (int n = 1; n <= tarnport::kMaxPortNumber; n += 127) FUZZ_CHECK(name != prefix + std::to_string(n));
     }
 
     const std::string device = morvane::SerialDeviceName(name);

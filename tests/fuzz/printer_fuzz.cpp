@@ -17,13 +17,13 @@ namespace {
 // The frame rules, read from the code byte and the byte after it.
 std::size_t RuleLength(const Bytes& frame) {
     switch (frame[2]) {
-    case 0x72:
-    case 0x77: return 4 + std::size_t{frame[3]};
-    case 0x74:
-    case 0x55:
-    case 0xAA: return 3;
-    case 0x82: return 8;
-    default: return 4;
+        case 0x72:
+        case 0x77: return 4 + std::size_t{frame[3]};
+        case 0x74:
+        case 0x55:
+        case 0xAA: return 3;
+        case 0x82: return 8;
+        default: return 4;
     }
 }
 
@@ -92,10 +92,8 @@ void CheckShaped(const Answer& answer, const Behaviour& behaviour, bool pace) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    if (size < 5)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 5) return 0;
     const std::uint8_t selector = data[0];
     const Behaviour behaviour = MakeBehaviour(data + 1);
     const Bytes line(data + 5, data + size);
@@ -119,8 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rebuilt.insert(rebuilt.end(), skipped.begin(), skipped.end());
         FUZZ_CHECK(reader.Partial().size() < 4 + 255);
         FUZZ_CHECK(reader.Partial().empty() || reader.Partial()[0] == 0x1D);
-        if (!complete)
-            continue;
+        if (!complete) continue;
         FUZZ_CHECK(frame.size() >= 3 && frame[0] == 0x1D && frame[1] == 0x46);
         FUZZ_CHECK(frame.size() == RuleLength(frame));
         FUZZ_CHECK(FrameLength(frame.data(), frame.size()) == frame.size());

@@ -17,8 +17,7 @@ namespace {
 
 class CountingPause final : public Pause {
 public:
-    void Sleep(unsigned milliseconds) override
-    {
+    void Sleep(unsigned milliseconds) override {
         FUZZ_CHECK(milliseconds == kReadRetryPauseMs);
         ++pauses;
     }
@@ -27,10 +26,8 @@ public:
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    if (size < 1)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
     const int wanted = static_cast<std::int8_t>(data[0]);
     std::size_t at = 1;
     std::vector<std::uint8_t> delivered;  // what the port handed over, in order
@@ -39,16 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++requests;
         FUZZ_CHECK(count > 0 && count <= wanted);
         int got = 0;
-        if (at < size)
-            got = static_cast<std::int8_t>(data[at++]);
+        if (at < size) got = static_cast<std::int8_t>(data[at++]);
         const int placed = std::clamp(got, 0, count);
         for (int i = 0; i < placed; ++i) {
             const std::uint8_t b = at < size ? data[at++] : 0xA5;
             dest[i] = b;
             delivered.push_back(b);
         }
-        if (got <= 0)
-            ++empty;
+        if (got <= 0) ++empty;
         return got;
     };
     CountingPause pause;
@@ -67,7 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every empty request but a last one is followed by a pause; the call
     // stops short of the wanted bytes only when the budget is spent.
     FUZZ_CHECK(pause.pauses == std::min(empty, kReadRetryBudget));
-    if (total < wanted)
-        FUZZ_CHECK(empty == kReadRetryBudget + 1);
+    if (total < wanted) FUZZ_CHECK(empty == kReadRetryBudget + 1);
     return 0;
 }

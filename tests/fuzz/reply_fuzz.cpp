@@ -11,21 +11,17 @@
 
 using namespace morvane;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    if (size < 3)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
     const bool serial = data[0] & 1;
     const int count = static_cast<std::int16_t>(data[1] | (data[2] << 8));
     const std::size_t bufSize = size - 3;
     auto buf = std::make_unique<std::uint8_t[]>(bufSize);
-    if (bufSize > 0)
-        std::memcpy(buf.get(), data + 3, bufSize);
+    if (bufSize > 0) std::memcpy(buf.get(), data + 3, bufSize);
 
     const StatusReply status = ParseStatusReply(buf.get(), bufSize, count);
     FUZZ_CHECK(status == StatusReply::NoAnswer || (count == 4 && bufSize >= 4));
-    if (status != StatusReply::NoAnswer)
-        FUZZ_CHECK((status == StatusReply::Failure) == (buf[3] == kStatusFailure));
+    if (status != StatusReply::NoAnswer) FUZZ_CHECK((status == StatusReply::Failure) == (buf[3] == kStatusFailure));
 
     const auto value = ParseValueReply(buf.get(), bufSize, count, serial);
     FUZZ_CHECK(value.has_value() == (count > 3));

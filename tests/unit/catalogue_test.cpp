@@ -17,7 +17,9 @@ std::string Upper(std::string text) {
     return text;
 }
 
-std::string FrameHex(const FrameBuffer& buf, const Frame& f) { return HexBytes(buf, static_cast<std::size_t>(f.length)); }
+std::string FrameHex(const FrameBuffer& buf, const Frame& f) {
+    return HexBytes(buf, static_cast<std::size_t>(f.length));
+}
 
 // The frame the dialog's handler builds when list item `index` is selected.
 Frame DialogFrame(FrameBuffer& buf, const Setting& s, int index) {
@@ -56,15 +58,24 @@ TEST(Catalogue, ValuesATechnicianTypes) {
         const char* frame;
     };
     const Case cases[] = {
-        {"bt-visible", "hidden", "1D 46 73 01"},       {"bt-visible", "Unvisiable", "1D 46 73 01"},
-        {"bt-visible", " visuable ", "1D 46 73 00"},   {"bt-mode", "disable", "1D 46 7F 01"},
-        {"baud", "9600", "1D 46 78 03"},               {"baud", "115200", "1D 46 78 07"},
-        {"darkness", "4", "1D 46 7C 04"},              {"beeper", "OPEN", "1D 46 79 00"},
-        {"beeper", "off", "1D 46 79 01"},              {"sleep", "255", "1D 46 7A FF"},
-        {"chinese", "traditional", "1D 46 AA"},        {"chinese", "Simple Chinese", "1D 46 55"},
-        {"mark-sensitivity", "7", "1D 46 7D 07"},      {"language", "english", "1D 46 7B 01"},
-        {"paper-sensor", "left-mark-2", "1D 46 86 04"}, {"command-set", "ESC/POS", "1D 46 87 02"},
-        {"paper-width", "44mm", "1D 46 88 01"},        {"paper-width", "114", "1D 46 88 05"},
+        {"bt-visible", "hidden", "1D 46 73 01"},
+        {"bt-visible", "Unvisiable", "1D 46 73 01"},
+        {"bt-visible", " visuable ", "1D 46 73 00"},
+        {"bt-mode", "disable", "1D 46 7F 01"},
+        {"baud", "9600", "1D 46 78 03"},
+        {"baud", "115200", "1D 46 78 07"},
+        {"darkness", "4", "1D 46 7C 04"},
+        {"beeper", "OPEN", "1D 46 79 00"},
+        {"beeper", "off", "1D 46 79 01"},
+        {"sleep", "255", "1D 46 7A FF"},
+        {"chinese", "traditional", "1D 46 AA"},
+        {"chinese", "Simple Chinese", "1D 46 55"},
+        {"mark-sensitivity", "7", "1D 46 7D 07"},
+        {"language", "english", "1D 46 7B 01"},
+        {"paper-sensor", "left-mark-2", "1D 46 86 04"},
+        {"command-set", "ESC/POS", "1D 46 87 02"},
+        {"paper-width", "44mm", "1D 46 88 01"},
+        {"paper-width", "114", "1D 46 88 05"},
         {"paper-width", "76MM(no support)", "1D 46 88 03"},
     };
     for (const Case& c : cases) {
@@ -79,7 +90,7 @@ TEST(Catalogue, ValuesATechnicianTypes) {
 
 TEST(Catalogue, RefusesWhatNoListHolds) {
     const std::pair<const char*, const char*> cases[] = {
-        {"darkness", "0"}, {"darkness", "6"}, {"sleep", "256"}, {"sleep", "-1"}, {"baud", "1200"},
+        {"darkness", "0"},  {"darkness", "6"},     {"sleep", "256"},      {"sleep", "-1"}, {"baud", "1200"},
         {"baud", "9600mm"}, {"paper-width", "mm"}, {"paper-width", "45"}, {"beeper", "o"}, {"bt-visible", ""},
     };
     for (const auto& [key, value] : cases)

@@ -62,7 +62,7 @@ const CountCase kCountCases[] = {
     {2, 0, 0, 0, 0, 0},
     {3, 0, 4, 0, 4, 0},
     {255, 5, 0, 5, 0, 0},
-    {10000, 10000, 10000, 255, 255, 0},   // a wild library is capped
+    {10000, 10000, 10000, 255, 255, 0},  // a wild library is capped
     {INT_MAX, INT_MAX, INT_MAX, 255, 255, 0},
     {2, 255, 256, 255, 255, 0},
 };
@@ -70,8 +70,8 @@ const CountCase kCountCases[] = {
 TEST(PortList, CountsTable) {
     for (const CountCase& c : kCountCases) {
         PortList list = BuildPortList(c.com, c.usb, c.lpt);
-        std::string what = "counts " + std::to_string(c.com) + "/" + std::to_string(c.usb) + "/" +
-                           std::to_string(c.lpt);
+        std::string what =
+            "counts " + std::to_string(c.com) + "/" + std::to_string(c.usb) + "/" + std::to_string(c.lpt);
         ExpectItems(list.items, ExpectedPorts(c.expectedUsb, c.expectedLpt), what.c_str());
         EXPECT_EQ(list.selection, c.expectedSelection)
             << what << ": got selection " << list.selection << ", expected " << c.expectedSelection;
@@ -123,8 +123,10 @@ std::vector<ExpectedList> ExpectedLists() {
         {"gap sensitivity", 1079, Numbers(1, 7), 0},
         {"paper sensor", 1088, {{"", 114}, {"", 115}, {"", 116}, {"", 117}, {"", 118}, {"", 119}}, 0},
         {"command set", 1089, {{"", 112}, {"", 113}}, 0},
-        {"paper width", 1090,
-         {{" 44mm", 0}, {" 58mm", 0}, {" 76mm(No Support)", 0}, {" 80mm", 0}, {"114mm(No Support)", 0}}, 0},
+        {"paper width",
+         1090,
+         {{" 44mm", 0}, {" 58mm", 0}, {" 76mm(No Support)", 0}, {" 80mm", 0}, {"114mm(No Support)", 0}},
+         0},
     };
 }
 
@@ -137,8 +139,8 @@ TEST(SettingLists, ItemsSelectionsAndFillOrder) {
         const morvane::ListContents& g = got[l];
         EXPECT_EQ(g.controlId, e.controlId)
             << "list " << l << " (" << e.name << "): got control " << g.controlId << ", expected " << e.controlId;
-        EXPECT_EQ(g.initialSelection, e.selection) << e.name << ": got selection " << g.initialSelection
-                                                   << ", expected " << e.selection;
+        EXPECT_EQ(g.initialSelection, e.selection)
+            << e.name << ": got selection " << g.initialSelection << ", expected " << e.selection;
         ASSERT_EQ(g.items.size(), e.items.size())
             << e.name << ": got " << g.items.size() << " items, expected " << e.items.size();
         for (size_t i = 0; i < e.items.size(); ++i) {

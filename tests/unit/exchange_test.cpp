@@ -31,10 +31,8 @@ struct Log {
     void Add(std::string e) { events.push_back(std::move(e)); }
 };
 
-int Deliver(Script& script, std::uint8_t* buf, int maxCount)
-{
-    if (script.empty())
-        return 0;
+int Deliver(Script& script, std::uint8_t* buf, int maxCount) {
+    if (script.empty()) return 0;
     Read r = script.front();
     script.pop_front();
     // Fakes may copy more than asked (to model a misbehaving library) but
@@ -48,8 +46,7 @@ struct FakeClock : Pause {
     Log& log;
     unsigned long long now = 0;
     explicit FakeClock(Log& l) : log(l) {}
-    void Sleep(unsigned ms) override
-    {
+    void Sleep(unsigned ms) override {
         now += ms;
         log.Add("Sleep " + std::to_string(ms));
     }
@@ -64,16 +61,13 @@ struct FakeSerial : SerialPath {
     Bytes bufferAtFirstRead;
     explicit FakeSerial(Log& l) : log(l) {}
     bool IsOpen() const override { return open; }
-    bool WriteFrame(const std::uint8_t* frame, int length) override
-    {
+    bool WriteFrame(const std::uint8_t* frame, int length) override {
         written.assign(frame, frame + length);
         log.Add("WriteFrame " + std::to_string(length));
         return writeOk;
     }
-    int ReadReply(std::uint8_t* buf, int wanted) override
-    {
-        if (bufferAtFirstRead.empty())
-            bufferAtFirstRead.assign(buf, buf + kReplyBufferSize);
+    int ReadReply(std::uint8_t* buf, int wanted) override {
+        if (bufferAtFirstRead.empty()) bufferAtFirstRead.assign(buf, buf + kReplyBufferSize);
         log.Add("ReadReply " + std::to_string(wanted));
         return Deliver(reads, buf, wanted);
     }
@@ -82,29 +76,25 @@ struct FakeSerial : SerialPath {
 struct FakeLibrary : PortLibrary {
     Log& log;
     Script reads;
-    std::optional<int> sendResult;   // default: the length asked
+    std::optional<int> sendResult;  // default: the length asked
     Bytes sent;
     std::vector<Bytes> buffersAtRead;
     explicit FakeLibrary(Log& l) : log(l) {}
-    int ClosePort(const char* port) override
-    {
+    int ClosePort(const char* port) override {
         log.Add(std::string("ClosePort ") + port);
         return 1;
     }
-    int SetComParam(const char* port, int baud, int dataBits, char parity, int stopBits, int flags) override
-    {
-        log.Add(std::string("SetComParam ") + port + " " + std::to_string(baud) + " " + std::to_string(dataBits) +
-                " " + parity + " " + std::to_string(stopBits) + " " + std::to_string(flags));
+    int SetComParam(const char* port, int baud, int dataBits, char parity, int stopBits, int flags) override {
+        log.Add(std::string("SetComParam ") + port + " " + std::to_string(baud) + " " + std::to_string(dataBits) + " " +
+                parity + " " + std::to_string(stopBits) + " " + std::to_string(flags));
         return 1;
     }
-    int SendData(const char* port, const std::uint8_t* data, int length) override
-    {
+    int SendData(const char* port, const std::uint8_t* data, int length) override {
         sent.assign(data, data + length);
         log.Add(std::string("SendData ") + port + " " + std::to_string(length));
         return sendResult.value_or(length);
     }
-    int ReadData(const char* port, std::uint8_t* buf, int maxCount) override
-    {
+    int ReadData(const char* port, std::uint8_t* buf, int maxCount) override {
         buffersAtRead.emplace_back(buf, buf + kReplyBufferSize);
         log.Add(std::string("ReadData ") + port + " " + std::to_string(maxCount));
         return Deliver(reads, buf, maxCount);
@@ -120,17 +110,14 @@ struct Rig {
     ReplyBuffer recvBuf{};
     int recvLen = -99;
 
-    ExchangeResult Run(std::string_view port, int operation, int length = 4)
-    {
+    ExchangeResult Run(std::string_view port, int operation, int length = 4) {
         for (int i = 0; i < length && i < static_cast<int>(kFrameBufferSize); ++i)
             sendBuf[i] = static_cast<std::uint8_t>(0x1D + i);
         return RunExchange(port, sendBuf, length, operation, recvBuf, recvLen, serial, library, clock);
     }
-    int Count(const std::string& prefix) const
-    {
+    int Count(const std::string& prefix) const {
         int n = 0;
-        for (const auto& e : log.events)
-            n += e.rfind(prefix, 0) == 0;
+        for (const auto& e : log.events) n += e.rfind(prefix, 0) == 0;
         return n;
     }
 };
@@ -138,14 +125,13 @@ struct Rig {
 const Read kSilence{{}, 0};
 Read Status(std::uint8_t byte3) { return {{0x1D, 0x46, 0x7C, byte3}, std::nullopt}; }
 
-std::string Describe(const ExchangeResult& r)
-{
+std::string Describe(const ExchangeResult& r) {
     switch (r.kind) {
-    case ExchangeResult::Kind::Nothing: return "nothing";
-    case ExchangeResult::Kind::Message:
-        return "message " + std::to_string(r.messageId) +
-               (r.icon == MessageIcon::Warning ? " warning" : " information");
-    case ExchangeResult::Kind::Value: return "value " + std::to_string(r.valueOperation) + " \"" + r.value + "\"";
+        case ExchangeResult::Kind::Nothing: return "nothing";
+        case ExchangeResult::Kind::Message:
+            return "message " + std::to_string(r.messageId) +
+                   (r.icon == MessageIcon::Warning ? " warning" : " information");
+        case ExchangeResult::Kind::Value: return "value " + std::to_string(r.valueOperation) + " \"" + r.value + "\"";
     }
     return "?";
 }
@@ -154,12 +140,11 @@ struct OutcomeCase {
     const char* what;
     const char* port;
     int operation;
-    Script reads;            // for the library: the draining read comes first
+    Script reads;  // for the library: the draining read comes first
     std::string expected;
 };
 
-TEST(ExchangeOutcome, EachMessageByCase)
-{
+TEST(ExchangeOutcome, EachMessageByCase) {
     const Read drain = kSilence;
     const OutcomeCase cases[] = {
         {"serial set success", "COM1:", kOpDarkness, {Status(0x00)}, "message 126 information"},
@@ -173,7 +158,10 @@ TEST(ExchangeOutcome, EachMessageByCase)
         {"serial value length 0", "COM1:", kOpReadPassword, {{{0, 0, 0, 0}, {}}}, "value 3 \"\""},
         {"library set success", "USB1:", kOpBeeper, {drain, Status(0x00)}, "message 126 information"},
         {"library set fail", "LPT1", kOpBeeper, {drain, Status(0xFF)}, "message 125 warning"},
-        {"library 5-byte status is clamped to 4", "USB1:", kOpBeeper, {drain, {{0, 0, 0, 1, 9}, {}}},
+        {"library 5-byte status is clamped to 4",
+         "USB1:",
+         kOpBeeper,
+         {drain, {{0, 0, 0, 1, 9}, {}}},
          "message 126 information"},
         {"library 3-byte status", "USB1:", kOpBeeper, {drain, {{0, 0, 0}, {}}}, "nothing"},
         {"library silent status", "USB1:", kOpBeeper, {}, "nothing"},
@@ -191,8 +179,7 @@ TEST(ExchangeOutcome, EachMessageByCase)
     }
 }
 
-TEST(ExchangeSerial, NoOpenPortSendsNothing)
-{
+TEST(ExchangeSerial, NoOpenPortSendsNothing) {
     for (int op : {kOpReadName, kOpDarkness}) {
         Rig rig;
         rig.serial.open = false;
@@ -201,43 +188,41 @@ TEST(ExchangeSerial, NoOpenPortSendsNothing)
     }
 }
 
-TEST(ExchangeSerial, WriteFailureStopsBeforeReading)
-{
+TEST(ExchangeSerial, WriteFailureStopsBeforeReading) {
     Rig rig;
     rig.serial.writeOk = false;
     EXPECT_EQ(Describe(rig.Run("COM3:", kOpDarkness)), "message 124 warning");
     EXPECT_THAT(rig.log.events, ElementsAre("WriteFrame 4"));
 }
 
-TEST(ExchangeSerial, WritesTheFrameAsGiven)
-{
+TEST(ExchangeSerial, WritesTheFrameAsGiven) {
     Rig rig;
     rig.serial.reads = {Status(0)};
     rig.Run("COM3:", kOpSetPassword, 9);
     EXPECT_THAT(rig.serial.written, ElementsAreArray(Bytes(rig.sendBuf, rig.sendBuf + 9)));
 }
 
-TEST(ExchangeSerial, SilenceMakesSixReadsAndFourWaits)
-{
+TEST(ExchangeSerial, SilenceMakesSixReadsAndFourWaits) {
     Rig rig;
     EXPECT_EQ(Describe(rig.Run("COM1:", kOpDarkness)), "message 123 information");
     EXPECT_THAT(rig.log.events,
-                ElementsAre("WriteFrame 4", "ReadReply 64", "ReadReply 64", "Sleep 1500", "ReadReply 64",
-                            "Sleep 1500", "ReadReply 64", "Sleep 1500", "ReadReply 64", "Sleep 1500",
-                            "ReadReply 64"));
+                ElementsAre("WriteFrame 4", "ReadReply 64", "ReadReply 64", "Sleep 1500", "ReadReply 64", "Sleep 1500",
+                            "ReadReply 64", "Sleep 1500", "ReadReply 64", "Sleep 1500", "ReadReply 64"));
     EXPECT_EQ(rig.clock.now, 6000u);
     EXPECT_EQ(rig.recvLen, 0);
 }
 
-TEST(ExchangeSerial, FirstNonEmptyReadEndsRetries)
-{
-    struct Case { int emptyReads; int waits; };
+TEST(ExchangeSerial, FirstNonEmptyReadEndsRetries) {
+    struct Case {
+        int emptyReads;
+        int waits;
+    };
     for (Case c : {Case{0, 0}, Case{1, 0}, Case{2, 1}, Case{5, 4}}) {
         Rig rig;
         for (int i = 0; i < c.emptyReads; ++i)
-            rig.serial.reads.push_back(i % 2 ? kSilence : Read{{}, -1});   // failures count as empty
+            rig.serial.reads.push_back(i % 2 ? kSilence : Read{{}, -1});  // failures count as empty
         rig.serial.reads.push_back(Status(0));
-        rig.serial.reads.push_back(Status(0xFF));   // must never be read
+        rig.serial.reads.push_back(Status(0xFF));  // must never be read
         EXPECT_EQ(Describe(rig.Run("COM1:", kOpDarkness)), "message 126 information") << c.emptyReads;
         EXPECT_EQ(rig.Count("ReadReply"), c.emptyReads + 1) << "after " << c.emptyReads << " empty reads";
         EXPECT_EQ(rig.Count("Sleep 1500"), c.waits) << "after " << c.emptyReads << " empty reads";
@@ -245,16 +230,14 @@ TEST(ExchangeSerial, FirstNonEmptyReadEndsRetries)
     }
 }
 
-TEST(ExchangeSerial, LastCountStandsWhenAllFail)
-{
+TEST(ExchangeSerial, LastCountStandsWhenAllFail) {
     Rig rig;
     rig.serial.reads = {kSilence, kSilence, kSilence, kSilence, kSilence, {{}, -1}};
     rig.Run("COM1:", kOpDarkness);
     EXPECT_EQ(rig.recvLen, -1);
 }
 
-TEST(ExchangeSerial, ReplyBufferFilledBeforeReading)
-{
+TEST(ExchangeSerial, ReplyBufferFilledBeforeReading) {
     Rig rig;
     std::fill(std::begin(rig.recvBuf), std::end(rig.recvBuf), 0x00);
     rig.serial.reads = {Status(0)};
@@ -263,8 +246,7 @@ TEST(ExchangeSerial, ReplyBufferFilledBeforeReading)
     EXPECT_EQ(rig.recvBuf[4], 0xFF);
 }
 
-TEST(ExchangeSerial, CountAboveAskedIsClamped)
-{
+TEST(ExchangeSerial, CountAboveAskedIsClamped) {
     Rig rig;
     Bytes reply = {0, 0, 0, 60};
     reply.resize(100, 'v');
@@ -274,8 +256,7 @@ TEST(ExchangeSerial, CountAboveAskedIsClamped)
     EXPECT_EQ(r.value, std::string(39, 'v'));
 }
 
-TEST(ExchangeSerialValue, PrefixOnlyOnSerial)
-{
+TEST(ExchangeSerialValue, PrefixOnlyOnSerial) {
     const Bytes reply = {0x11, 0, 0, 3, 2, 'h', 'i'};
     Rig serial;
     serial.serial.reads = {{reply, {}}};
@@ -285,41 +266,39 @@ TEST(ExchangeSerialValue, PrefixOnlyOnSerial)
     EXPECT_EQ(Describe(library.Run("USB1:", kOpReadName)), "value 1 \"\x02hi\"");
 }
 
-TEST(ExchangeSerialValue, PrefixedReplyOfFourBytesIsEmpty)
-{
+TEST(ExchangeSerialValue, PrefixedReplyOfFourBytesIsEmpty) {
     Rig rig;
     rig.serial.reads = {{{0x11, 0, 0, 7}, {}}};
     EXPECT_EQ(Describe(rig.Run("COM1:", kOpReadPassword)), "value 3 \"\"");
 }
 
-TEST(ExchangeLibrary, CallOrderAndArgumentsForStatus)
-{
+TEST(ExchangeLibrary, CallOrderAndArgumentsForStatus) {
     Rig rig;
     rig.library.reads = {kSilence, Status(0)};
     rig.Run("USB2:", kOpPaperWidth, 4);
-    EXPECT_THAT(rig.log.events,
-                ElementsAre("ClosePort USB2:", "SetComParam USB2: 115200 8 N 1 2", "Sleep 20", "ReadData USB2: 64",
-                            "SendData USB2: 4", "Sleep 2000", "ReadData USB2: 4"));
+    EXPECT_THAT(rig.log.events, ElementsAre("ClosePort USB2:", "SetComParam USB2: 115200 8 N 1 2", "Sleep 20",
+                                            "ReadData USB2: 64", "SendData USB2: 4", "Sleep 2000", "ReadData USB2: 4"));
     EXPECT_THAT(rig.library.sent, ElementsAreArray(Bytes(rig.sendBuf, rig.sendBuf + 4)));
     EXPECT_EQ(rig.library.buffersAtRead[0], Bytes(kReplyBufferSize, 0xFF));
     EXPECT_EQ(rig.library.buffersAtRead[1], Bytes(kReplyBufferSize, 0xFF));
     EXPECT_EQ(rig.recvLen, 4);
 }
 
-TEST(ExchangeLibrary, CallOrderAndArgumentsForValue)
-{
+TEST(ExchangeLibrary, CallOrderAndArgumentsForValue) {
     Rig rig;
     rig.library.reads = {kSilence, {{0, 0, 0, 1, 'A'}, {}}};
     rig.Run("LPT1", kOpReadName, 4);
-    EXPECT_THAT(rig.log.events,
-                ElementsAre("ClosePort LPT1", "SetComParam LPT1 115200 8 N 1 2", "Sleep 20", "ReadData LPT1 64",
-                            "SendData LPT1 4", "Sleep 2000", "ReadData LPT1 64"));
+    EXPECT_THAT(rig.log.events, ElementsAre("ClosePort LPT1", "SetComParam LPT1 115200 8 N 1 2", "Sleep 20",
+                                            "ReadData LPT1 64", "SendData LPT1 4", "Sleep 2000", "ReadData LPT1 64"));
     EXPECT_EQ(rig.library.buffersAtRead[1], Bytes(kReplyBufferSize, 0x00)) << "value reads start from zeros";
 }
 
-TEST(ExchangeLibrary, SilenceRetriesLikeSerial)
-{
-    struct Case { int operation; const char* read; const char* expected; };
+TEST(ExchangeLibrary, SilenceRetriesLikeSerial) {
+    struct Case {
+        int operation;
+        const char* read;
+        const char* expected;
+    };
     for (Case c : {Case{kOpBeeper, "ReadData USB1: 4", "nothing"},
                    Case{kOpReadName, "ReadData USB1: 64", "message 127 warning"}}) {
         Rig rig;
@@ -330,15 +309,13 @@ TEST(ExchangeLibrary, SilenceRetriesLikeSerial)
     }
 }
 
-TEST(ExchangeLibrary, DrainedBytesAreDiscarded)
-{
+TEST(ExchangeLibrary, DrainedBytesAreDiscarded) {
     Rig rig;
-    rig.library.reads = {Status(0xFF)};   // a late answer waiting before the send
+    rig.library.reads = {Status(0xFF)};  // a late answer waiting before the send
     EXPECT_EQ(Describe(rig.Run("USB1:", kOpBeeper)), "nothing");
 }
 
-TEST(ExchangeLibrary, ShortSendStopsSilently)
-{
+TEST(ExchangeLibrary, ShortSendStopsSilently) {
     for (int sendResult : {0, 3, 5, -1}) {
         Rig rig;
         rig.library.sendResult = sendResult;
@@ -347,16 +324,14 @@ TEST(ExchangeLibrary, ShortSendStopsSilently)
     }
 }
 
-TEST(ExchangeLibrary, CountAboveAskedIsClamped)
-{
+TEST(ExchangeLibrary, CountAboveAskedIsClamped) {
     Rig rig;
     rig.library.reads = {kSilence, {{0, 0, 0, 0xFF}, 200}};
     EXPECT_EQ(Describe(rig.Run("USB1:", kOpBeeper)), "message 125 warning");
     EXPECT_EQ(rig.recvLen, 4);
 }
 
-TEST(ExchangeLength, NeverBeyondTheFrameBuffer)
-{
+TEST(ExchangeLength, NeverBeyondTheFrameBuffer) {
     Rig rig;
     rig.serial.reads = {Status(0)};
     rig.Run("COM1:", kOpDarkness, 1000);

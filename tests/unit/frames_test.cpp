@@ -12,8 +12,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Hex(const Bytes& bytes)
-{
+std::string Hex(const Bytes& bytes) {
     std::string out;
     char part[4];
     for (std::uint8_t b : bytes) {
@@ -24,21 +23,18 @@ std::string Hex(const Bytes& bytes)
 }
 
 // The frame's bytes, checking that its length stays inside the buffer.
-Bytes Sent(const FrameBuffer& buf, const Frame& frame)
-{
+Bytes Sent(const FrameBuffer& buf, const Frame& frame) {
     EXPECT_GE(frame.length, 3);
     EXPECT_LE(frame.length, static_cast<int>(kFrameBufferSize));
     return Bytes(buf, buf + frame.length);
 }
 
-void ExpectFrame(const FrameBuffer& buf, const Frame& frame, const Bytes& bytes, int operation)
-{
+void ExpectFrame(const FrameBuffer& buf, const Frame& frame, const Bytes& bytes, int operation) {
     EXPECT_EQ(Hex(Sent(buf, frame)), Hex(bytes));
     EXPECT_EQ(frame.operation, operation);
 }
 
-TEST(Frames, ReadFrames)
-{
+TEST(Frames, ReadFrames) {
     FrameBuffer buf{};
     ExpectFrame(buf, BuildReadName(buf), {0x1D, 0x46, 0x72, 0x00}, kOpReadName);
     // The address read ends after its code: no zero argument byte.
@@ -46,24 +42,20 @@ TEST(Frames, ReadFrames)
     ExpectFrame(buf, BuildReadPassword(buf), {0x1D, 0x46, 0x77, 0x00}, kOpReadPassword);
 }
 
-TEST(Frames, EmptyTextsAreStillFrames)
-{
+TEST(Frames, EmptyTextsAreStillFrames) {
     FrameBuffer buf{};
     // Same bytes as the read, but a status reply is expected.
     ExpectFrame(buf, BuildSetName(buf, ""), {0x1D, 0x46, 0x72, 0x00}, kOpSetName);
     ExpectFrame(buf, BuildSetPassword(buf, ""), {0x1D, 0x46, 0x77, 0x01, 0x0D}, kOpSetPassword);
 }
 
-TEST(Frames, TextsCarryTheirBytes)
-{
+TEST(Frames, TextsCarryTheirBytes) {
     FrameBuffer buf{};
     ExpectFrame(buf, BuildSetName(buf, "BT"), {0x1D, 0x46, 0x72, 0x02, 'B', 'T'}, kOpSetName);
-    ExpectFrame(buf, BuildSetPassword(buf, "1234"), {0x1D, 0x46, 0x77, 0x05, '1', '2', '3', '4', 0x0D},
-                kOpSetPassword);
+    ExpectFrame(buf, BuildSetPassword(buf, "1234"), {0x1D, 0x46, 0x77, 0x05, '1', '2', '3', '4', 0x0D}, kOpSetPassword);
 }
 
-TEST(Frames, TwentyByteTexts)
-{
+TEST(Frames, TwentyByteTexts) {
     FrameBuffer buf{};
     const std::string text(20, 'x');
     Frame name = BuildSetName(buf, text);
@@ -75,12 +67,10 @@ TEST(Frames, TwentyByteTexts)
     EXPECT_EQ(buf[24], 0x0D);
 }
 
-TEST(Frames, LengthCountsBytesNotCharacters)
-{
+TEST(Frames, LengthCountsBytesNotCharacters) {
     // Ten Chinese characters in code page 936: two bytes each.
     std::string text;
-    for (int i = 0; i < 10; ++i)
-        text += "\xD6\xD0";
+    for (int i = 0; i < 10; ++i) text += "\xD6\xD0";
     FrameBuffer buf{};
     Frame frame = BuildSetName(buf, text);
     EXPECT_EQ(buf[3], 20);
@@ -88,10 +78,14 @@ TEST(Frames, LengthCountsBytesNotCharacters)
     EXPECT_EQ(Hex(Bytes(buf + 4, buf + 24)), Hex(Bytes(text.begin(), text.end())));
 }
 
-TEST(Frames, LongTextIsCutToTwentyBytes)
-{
-    const std::string text = "abcdefghijklmnopqrstuvwxyz0123456789";   // 36 bytes
-    struct Case { const char* what; bool password; int length; std::uint8_t lengthByte; };
+TEST(Frames, LongTextIsCutToTwentyBytes) {
+    const std::string text = "abcdefghijklmnopqrstuvwxyz0123456789";  // 36 bytes
+    struct Case {
+        const char* what;
+        bool password;
+        int length;
+        std::uint8_t lengthByte;
+    };
     for (const Case& c : {Case{"name", false, 24, 20}, Case{"password", true, 25, 21}}) {
         SCOPED_TRACE(c.what);
         FrameBuffer buf{};
@@ -109,9 +103,11 @@ TEST(Frames, LongTextIsCutToTwentyBytes)
     }
 }
 
-TEST(Frames, Position)
-{
-    struct Case { std::int32_t value; Bytes bytes; };
+TEST(Frames, Position) {
+    struct Case {
+        std::int32_t value;
+        Bytes bytes;
+    };
     const Case cases[] = {
         {28, {0x1D, 0x46, 0x82, 0x00, 0x00, 0x00, 0x00, 0x1C}},
         {-28, {0x1D, 0x46, 0x82, 0x80, 0x00, 0x00, 0x00, 0x1C}},
@@ -128,17 +124,20 @@ TEST(Frames, Position)
     }
 }
 
-TEST(Frames, ChineseMode)
-{
+TEST(Frames, ChineseMode) {
     FrameBuffer buf{};
     ExpectFrame(buf, BuildChineseMode(buf, 0), {0x1D, 0x46, 0x55}, kOpChineseMode);
     ExpectFrame(buf, BuildChineseMode(buf, 1), {0x1D, 0x46, 0xAA}, kOpChineseMode);
     ExpectFrame(buf, BuildChineseMode(buf, 5), {0x1D, 0x46, 0xAA}, kOpChineseMode);
 }
 
-TEST(Frames, ListSettings)
-{
-    struct Case { ListSetting setting; std::uint8_t code; int operation; bool plusOne; };
+TEST(Frames, ListSettings) {
+    struct Case {
+        ListSetting setting;
+        std::uint8_t code;
+        int operation;
+        bool plusOne;
+    };
     const Case cases[] = {
         {ListSetting::Visibility, 0x73, 7, false},      {ListSetting::BtMode, 0x7F, 15, false},
         {ListSetting::BaudRate, 0x78, 8, true},         {ListSetting::Darkness, 0x7C, 12, true},
@@ -161,14 +160,12 @@ TEST(Frames, ListSettings)
     }
 }
 
-TEST(Frames, BaudIndexTwoSendsThree)
-{
+TEST(Frames, BaudIndexTwoSendsThree) {
     FrameBuffer buf{};
     ExpectFrame(buf, BuildListSetting(buf, ListSetting::BaudRate, 2), {0x1D, 0x46, 0x78, 0x03}, kOpBaudRate);
 }
 
-TEST(Frames, SleepTimeKeepsTheLowByte)
-{
+TEST(Frames, SleepTimeKeepsTheLowByte) {
     FrameBuffer buf{};
     BuildListSetting(buf, ListSetting::SleepTime, 255);
     EXPECT_EQ(buf[3], 255);
@@ -176,8 +173,7 @@ TEST(Frames, SleepTimeKeepsTheLowByte)
     EXPECT_EQ(buf[3], 0);
 }
 
-TEST(Frames, BytesBehindTheFrameAreLeftAlone)
-{
+TEST(Frames, BytesBehindTheFrameAreLeftAlone) {
     FrameBuffer buf{};
     BuildSetName(buf, "abcdefgh");
     BuildReadAddress(buf);

@@ -49,8 +49,9 @@ TEST(Plan, TextsCountBytesAfterEncodingAndTakeThePlace) {
     EXPECT_EQ(HexBytes(step.frame, static_cast<std::size_t>(step.built.length)), "1D 46 72 07 53 68 6F 70 2D 31 32");
 
     // Ten Chinese characters: 30 bytes of UTF-8, 20 in code page 936.
-    const std::string ten = "\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD"
-                            "\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87";
+    const std::string ten =
+        "\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD"
+        "\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87";
     ASSERT_TRUE(PlanSet("bt-name", ten, "a", &name, &error));
     EXPECT_FALSE(PrepareStep(name, 1, Page("utf-8"), &step, &error));
     EXPECT_NE(error.find("30 bytes"), std::string::npos) << error;
@@ -62,14 +63,15 @@ TEST(Plan, TextsCountBytesAfterEncodingAndTakeThePlace) {
     // "{n}" can push one printer's text over the limit and not another's.
     ASSERT_TRUE(PlanSet("bt-password", "ppppppppppppppppppp{n}", "a", &name, &error));
     EXPECT_TRUE(PrepareStep(name, 9, Page("utf-8"), &step, &error));
-    EXPECT_EQ(step.frame[3], 21);   // 20 bytes and the closing 0x0D
+    EXPECT_EQ(step.frame[3], 21);  // 20 bytes and the closing 0x0D
     EXPECT_FALSE(PrepareStep(name, 10, Page("utf-8"), &step, &error));
 }
 
 TEST(Plan, TheLineSpeedChangesLast) {
     std::vector<Request> requests;
     std::string error;
-    for (const auto& [key, value] : {std::pair{"darkness", "4"}, {"baud", "115200"}, {"beeper", "on"}, {"sleep", "5"}}) {
+    for (const auto& [key, value] :
+         {std::pair{"darkness", "4"}, {"baud", "115200"}, {"beeper", "on"}, {"sleep", "5"}}) {
         Request r;
         ASSERT_TRUE(PlanSet(key, value, "a", &r, &error)) << error;
         requests.push_back(r);
@@ -85,9 +87,12 @@ TEST(Plan, TheLineSpeedChangesLast) {
 
 TEST(Utf8, OutputIsAlwaysValid) {
     EXPECT_EQ(SanitizeUtf8("ok \xE4\xB8\xAD"), "ok \xE4\xB8\xAD");
-    EXPECT_EQ(SanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
-    EXPECT_EQ(SanitizeUtf8("\xE4\xB8"), "\xEF\xBF\xBD\xEF\xBF\xBD");   // cut short
-    EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");   // a surrogate
+    EXPECT_EQ(SanitizeUtf8("a\xFF"
+                           "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(SanitizeUtf8("\xE4\xB8"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // cut short
+    EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
     EXPECT_EQ(DecodeText(Page("936"), "\xD6\xD0\xFF"), "\xE4\xB8\xAD\xEF\xBF\xBD");
 }
 

@@ -19,28 +19,24 @@ struct RecordingPause : Pause {
 struct ScriptedDevice {
     std::deque<std::string> pieces;
     std::vector<int> asked;
-    int claimExtra = 0;   // report this many bytes more than were delivered
+    int claimExtra = 0;  // report this many bytes more than were delivered
 
-    int operator()(std::uint8_t* dest, int count)
-    {
+    int operator()(std::uint8_t* dest, int count) {
         asked.push_back(count);
-        if (pieces.empty())
-            return 0;
+        if (pieces.empty()) return 0;
         std::string piece = pieces.front();
         pieces.pop_front();
         const int n = std::min<int>(count, static_cast<int>(piece.size()));
         std::copy(piece.begin(), piece.begin() + n, dest);
-        return n > 0 ? n + claimExtra : -1;   // an empty piece is a failed request
+        return n > 0 ? n + claimExtra : -1;  // an empty piece is a failed request
     }
 };
 
-int ReadFrom(ScriptedDevice& device, RecordingPause& pause, std::uint8_t* buf, int wanted)
-{
+int ReadFrom(ScriptedDevice& device, RecordingPause& pause, std::uint8_t* buf, int wanted) {
     return ReadWithBudget([&](std::uint8_t* d, int c) { return device(d, c); }, pause, buf, wanted);
 }
 
-TEST(ReadWithBudgetTest, NothingWantedMeansNoRequest)
-{
+TEST(ReadWithBudgetTest, NothingWantedMeansNoRequest) {
     for (int wanted : {0, -5}) {
         ScriptedDevice device;
         RecordingPause pause;
@@ -51,8 +47,7 @@ TEST(ReadWithBudgetTest, NothingWantedMeansNoRequest)
     }
 }
 
-TEST(ReadWithBudgetTest, SilenceSpendsTheWholeBudget)
-{
+TEST(ReadWithBudgetTest, SilenceSpendsTheWholeBudget) {
     ScriptedDevice device;
     RecordingPause pause;
     std::uint8_t buf[64] = {};
@@ -61,8 +56,7 @@ TEST(ReadWithBudgetTest, SilenceSpendsTheWholeBudget)
     EXPECT_EQ(pause.sleeps, std::vector<unsigned>(20, 20u));
 }
 
-TEST(ReadWithBudgetTest, ShortAnswerWaitsOutTheBudget)
-{
+TEST(ReadWithBudgetTest, ShortAnswerWaitsOutTheBudget) {
     ScriptedDevice device;
     device.pieces = {"ABCD"};
     RecordingPause pause;
@@ -73,8 +67,7 @@ TEST(ReadWithBudgetTest, ShortAnswerWaitsOutTheBudget)
     EXPECT_EQ(std::string(buf, buf + 4), "ABCD");
 }
 
-TEST(ReadWithBudgetTest, PiecesAssembledAndBudgetNotRefilled)
-{
+TEST(ReadWithBudgetTest, PiecesAssembledAndBudgetNotRefilled) {
     ScriptedDevice device;
     device.pieces = {"", "", "AB", "", "CDE"};
     RecordingPause pause;
@@ -87,8 +80,7 @@ TEST(ReadWithBudgetTest, PiecesAssembledAndBudgetNotRefilled)
     EXPECT_EQ(device.asked[4], 62) << "asks only for the rest";
 }
 
-TEST(ReadWithBudgetTest, FullAnswerReturnsAtOnce)
-{
+TEST(ReadWithBudgetTest, FullAnswerReturnsAtOnce) {
     ScriptedDevice device;
     device.pieces = {std::string(64, 'x')};
     RecordingPause pause;
@@ -98,8 +90,7 @@ TEST(ReadWithBudgetTest, FullAnswerReturnsAtOnce)
     EXPECT_TRUE(pause.sleeps.empty());
 }
 
-TEST(ReadWithBudgetTest, OverclaimingDeviceCountsAsFull)
-{
+TEST(ReadWithBudgetTest, OverclaimingDeviceCountsAsFull) {
     ScriptedDevice device;
     device.pieces = {"AB", "CD"};
     device.claimExtra = 100;

@@ -10,9 +10,9 @@
 namespace {
 
 using namespace morvane::cli;
-using std::chrono::milliseconds;
 using morvane::cli::fakes::FakeClock;
 using morvane::cli::fakes::FakeLine;
+using std::chrono::milliseconds;
 
 constexpr milliseconds kTimeout{1000};
 constexpr int k9600 = 9600;
@@ -33,7 +33,7 @@ TEST(ReplyReader, StatusReplyIsTrustedAfterTheLineStaysQuiet) {
     // Complete at 4 ms, then the settle time: far from the 1000 ms time-out.
     EXPECT_EQ(r.Ms(), 4 + SettleTime(k9600).count());
     EXPECT_GE(SettleTime(k9600), milliseconds(4));   // four characters at 9600 baud
-    EXPECT_GE(SettleTime(115200), milliseconds(3));   // never less than scheduling can promise
+    EXPECT_GE(SettleTime(115200), milliseconds(3));  // never less than scheduling can promise
 }
 
 TEST(ReplyReader, FifthByteMakesAStatusReplyNoAnswer) {
@@ -41,7 +41,7 @@ TEST(ReplyReader, FifthByteMakesAStatusReplyNoAnswer) {
     r.line.Arrive(2, {0x1D, 0x46, 0x7C, 0x00});
     r.line.Arrive(5, {0x00});
     EXPECT_EQ(r.Read(ReplyForm::Status).result, Result::NoAnswer);
-    Scene prefixed;   // the 0x11 form has no place in a status reply
+    Scene prefixed;  // the 0x11 form has no place in a status reply
     prefixed.line.Arrive(1, {0x11, 0x1D, 0x46, 0x7C, 0x00});
     EXPECT_EQ(prefixed.Read(ReplyForm::Status).result, Result::NoAnswer);
 }
@@ -50,7 +50,7 @@ TEST(ReplyReader, RefusedSilentAndCutOff) {
     Scene refused;
     refused.line.Arrive(1, {0x1D, 0x46, 0x7C, 0xFF});
     EXPECT_EQ(refused.Read(ReplyForm::Status).result, Result::Refused);
-    Scene fe;   // only 0xFF is a refusal
+    Scene fe;  // only 0xFF is a refusal
     fe.line.Arrive(1, {0x1D, 0x46, 0x7C, 0xFE});
     EXPECT_EQ(fe.Read(ReplyForm::Status).result, Result::Ok);
 
@@ -58,7 +58,7 @@ TEST(ReplyReader, RefusedSilentAndCutOff) {
     EXPECT_EQ(silent.Read(ReplyForm::Status).result, Result::NoAnswer);
     EXPECT_EQ(silent.Ms(), kTimeout.count());
 
-    Scene cut;   // a value of 8 bytes of which 2 came
+    Scene cut;  // a value of 8 bytes of which 2 came
     cut.line.Arrive(1, {0x1D, 0x46, 0x72, 0x08, 'a', 'b'});
     const Reply reply = cut.Read(ReplyForm::Value);
     EXPECT_EQ(reply.result, Result::NoAnswer);
@@ -69,14 +69,14 @@ TEST(ReplyReader, RefusedSilentAndCutOff) {
 TEST(ReplyReader, ValueReplyEndsAtItsLength) {
     Scene r;
     r.line.Arrive(1, {0x1D, 0x46, 0x72, 0x04});
-    r.line.Arrive(2, {'S', 'h', 'o', 'p', 'X', 'X', 'X'});   // what follows is not read
+    r.line.Arrive(2, {'S', 'h', 'o', 'p', 'X', 'X', 'X'});  // what follows is not read
     const Reply reply = r.Read(ReplyForm::Value);
     EXPECT_EQ(reply.result, Result::Ok);
     EXPECT_EQ(reply.value, "Shop");
     EXPECT_EQ(r.line.consumed, 8u);
     EXPECT_EQ(r.Ms(), 2);
 
-    Scene zero;   // the text ends at a zero byte; length 0 is an empty text
+    Scene zero;  // the text ends at a zero byte; length 0 is an empty text
     zero.line.Arrive(1, {0x1D, 0x46, 0x72, 0x03, 'a', 0, 'b'});
     EXPECT_EQ(zero.Read(ReplyForm::Value).value, "a");
     Scene empty;
@@ -90,7 +90,7 @@ TEST(ReplyReader, PrefixFormOnlyOnSerialLines) {
     EXPECT_EQ(serial.Read(ReplyForm::Value).value, "AB");
 
     FakeClock clock;
-    FakeLine usb(clock, false);   // through a USB line the length is byte 3
+    FakeLine usb(clock, false);  // through a USB line the length is byte 3
     usb.Arrive(1, {0x11, 0x1D, 0x46, 0x02, 'A', 'B'});
     const Reply reply = ReadReply(usb, clock, ReplyForm::Value, 0, kTimeout);
     EXPECT_EQ(reply.result, Result::Ok);
@@ -106,7 +106,7 @@ TEST(ReplyReader, EndlessStreamIsCutWhereTheReplyEnds) {
     EXPECT_EQ(reply.value.size(), 255u);
     EXPECT_EQ(r.line.consumed, 259u);
 
-    Scene status;   // a stream after a status reply: no answer, at once
+    Scene status;  // a stream after a status reply: no answer, at once
     status.line.Arrive(1, std::vector<std::uint8_t>(5000, 0x1D));
     EXPECT_EQ(status.Read(ReplyForm::Status).result, Result::NoAnswer);
     EXPECT_LT(status.line.consumed, 64u);

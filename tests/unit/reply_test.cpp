@@ -11,23 +11,25 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const char* Name(StatusReply s)
-{
+const char* Name(StatusReply s) {
     switch (s) {
-    case StatusReply::NoAnswer: return "NoAnswer";
-    case StatusReply::Failure: return "Failure";
-    case StatusReply::Success: return "Success";
+        case StatusReply::NoAnswer: return "NoAnswer";
+        case StatusReply::Failure: return "Failure";
+        case StatusReply::Success: return "Success";
     }
     return "?";
 }
 
-TEST(StatusReplyTest, OnlyExactlyFourBytesCount)
-{
-    struct Case { Bytes reply; int count; StatusReply expected; };
+TEST(StatusReplyTest, OnlyExactlyFourBytesCount) {
+    struct Case {
+        Bytes reply;
+        int count;
+        StatusReply expected;
+    };
     const Case cases[] = {
         {{0x1D, 0x46, 0x7C, 0x00}, 4, StatusReply::Success},
         {{0x00, 0x00, 0x00, 0xFE}, 4, StatusReply::Success},
-        {{0xFF, 0xFF, 0xFF, 0x01}, 4, StatusReply::Success},   // bytes 0..2 are not examined
+        {{0xFF, 0xFF, 0xFF, 0x01}, 4, StatusReply::Success},  // bytes 0..2 are not examined
         {{0x1D, 0x46, 0x7C, 0xFF}, 4, StatusReply::Failure},
         {{0x1D, 0x46, 0x7C, 0x00, 0x00}, 5, StatusReply::NoAnswer},
         {{0x1D, 0x46, 0x7C}, 3, StatusReply::NoAnswer},
@@ -38,27 +40,24 @@ TEST(StatusReplyTest, OnlyExactlyFourBytesCount)
         Bytes buf = c.reply;
         buf.resize(255, 0xFF);
         StatusReply got = ParseStatusReply(buf.data(), buf.size(), c.count);
-        EXPECT_EQ(got, c.expected) << "count " << c.count << ": got " << Name(got) << ", expected "
-                                   << Name(c.expected);
+        EXPECT_EQ(got, c.expected) << "count " << c.count << ": got " << Name(got) << ", expected " << Name(c.expected);
     }
 }
 
-TEST(StatusReplyTest, SmallBufferIsNoAnswer)
-{
+TEST(StatusReplyTest, SmallBufferIsNoAnswer) {
     const std::uint8_t buf[3] = {0, 0, 0};
     EXPECT_EQ(ParseStatusReply(buf, sizeof buf, 4), StatusReply::NoAnswer);
 }
 
 struct ValueCase {
     const char* what;
-    Bytes reply;      // the bytes that arrived; the buffer is padded behind them
+    Bytes reply;  // the bytes that arrived; the buffer is padded behind them
     int count;
     bool serial;
     std::optional<std::string> expected;
 };
 
-TEST(ValueReplyTest, Forms)
-{
+TEST(ValueReplyTest, Forms) {
     const ValueCase cases[] = {
         {"plain", {0, 0, 0, 3, 'a', 'b', 'c'}, 7, false, "abc"},
         {"plain on serial", {0, 0, 0, 3, 'a', 'b', 'c'}, 7, true, "abc"},
@@ -80,8 +79,7 @@ TEST(ValueReplyTest, Forms)
     }
 }
 
-TEST(ValueReplyTest, NeverBeyondWhatArrived)
-{
+TEST(ValueReplyTest, NeverBeyondWhatArrived) {
     // Behind the bytes that arrived the buffer holds 'Z's that must never show.
     const ValueCase cases[] = {
         {"0x11 reply of 4 bytes: its length never came", {0x11, 0, 0, 5}, 4, true, ""},
@@ -97,8 +95,7 @@ TEST(ValueReplyTest, NeverBeyondWhatArrived)
     }
 }
 
-TEST(ValueReplyTest, CopyIsBoundedTo39Bytes)
-{
+TEST(ValueReplyTest, CopyIsBoundedTo39Bytes) {
     Bytes buf(255, 'q');
     buf[3] = 255;
     auto value = ParseValueReply(buf.data(), buf.size(), 64, false);
@@ -111,8 +108,7 @@ TEST(ValueReplyTest, CopyIsBoundedTo39Bytes)
     EXPECT_EQ(value->size(), 39u);
 }
 
-TEST(ValueReplyTest, CountBeyondTheBufferReadsOnlyTheBuffer)
-{
+TEST(ValueReplyTest, CountBeyondTheBufferReadsOnlyTheBuffer) {
     // A count larger than the buffer: only bufSize bytes may be touched.
     Bytes buf = {0, 0, 0, 30, 'a', 'b'};
     auto value = ParseValueReply(buf.data(), buf.size(), 1000, false);

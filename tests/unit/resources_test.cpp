@@ -45,7 +45,8 @@ void ReadDefines(const std::string& path, std::map<std::string, int>& defines) {
         if (directive == "#include") {
             std::string target;
             in >> target;
-            if (target.size() > 2 && target.front() == '"') ReadDefines(kSourceDir + "/" + target.substr(1, target.size() - 2), defines);
+            if (target.size() > 2 && target.front() == '"')
+                ReadDefines(kSourceDir + "/" + target.substr(1, target.size() - 2), defines);
             continue;
         }
         if (directive != "#define") continue;
@@ -56,8 +57,7 @@ void ReadDefines(const std::string& path, std::map<std::string, int>& defines) {
         if (value.empty()) continue;
         try {
             defines[name] = std::stoi(value, nullptr, 0);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 
@@ -245,8 +245,8 @@ struct Row {
     const char* en;
     const char* zh;
     Rect enRect;
-    std::optional<Rect> zhRect;   // empty: same as English
-    const char* zhKind;           // nullptr: same as English
+    std::optional<Rect> zhRect;  // empty: same as English
+    const char* zhKind;          // nullptr: same as English
 };
 
 const Row kRows[] = {
@@ -407,8 +407,8 @@ void CheckStrings(const ResourceScript& rc, bool chinese) {
         auto it = rc.strings.find(s.id);
         ASSERT_NE(it, rc.strings.end()) << lang << ": string " << s.id << " missing";
         const std::string expected = chinese ? s.zh : s.en;
-        EXPECT_EQ(it->second, expected) << lang << ", string " << s.id << ": got \"" << it->second
-                                        << "\", expected \"" << expected << "\"";
+        EXPECT_EQ(it->second, expected) << lang << ", string " << s.id << ": got \"" << it->second << "\", expected \""
+                                        << expected << "\"";
     }
 }
 
@@ -421,7 +421,8 @@ TEST_F(Resources, EnglishTemplateAndStrings) {
 
 TEST_F(Resources, ChineseTemplateAndStrings) {
     const ResourceScript rc = Parse("dialog/lang/zh-CN.rc");
-    EXPECT_EQ(rc.languageLine, "LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED") << "got first line " << rc.languageLine;
+    EXPECT_EQ(rc.languageLine, "LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED")
+        << "got first line " << rc.languageLine;
     CheckTemplate(rc, true);
     CheckStrings(rc, true);
 }
@@ -447,7 +448,7 @@ TEST_F(Resources, BothLanguagesDefineTheSameControlsAndStrings) {
 
 TEST_F(Resources, IdsInResourceHeader) {
     const std::map<std::string, int> expected = {
-        {"IDD_MORVANE2NEW_DIALOG", 135}, {"ID_HELP", 57670}, {"AFX_IDP_PARSE_STRING_SIZE", 61716},
+        {"IDD_MORVANE2NEW_DIALOG", 135}, {"ID_HELP", 57670},  {"AFX_IDP_PARSE_STRING_SIZE", 61716},
         {"IDS_LANG_CHINESE", 102},       {"IDS_PROMPT", 121}, {"IDS_PORT_OPEN_FAIL", 128},
     };
     for (const auto& [name, value] : expected) {
@@ -478,7 +479,7 @@ TEST_F(Resources, CatalogueTextsAreTheEnglishDialogsItems) {
             EXPECT_EQ(it->second, v.dialogText) << s.key << " " << v.name << ", string " << v.stringId;
         }
     }
-    EXPECT_EQ(checked, 18);   // strings 102 to 119
+    EXPECT_EQ(checked, 18);  // strings 102 to 119
 }
 
 // The framework's stock message exists only in Simplified Chinese.

@@ -150,14 +150,22 @@ std::optional<LineSettings> PeerClient::Termios(const std::string& name) {
         if (eq == std::string::npos) continue;
         const std::string key = field.substr(0, eq);
         const long value = std::atol(field.c_str() + eq + 1);
-        if (key == "speed") s.speed = value;
-        else if (key == "csize") s.csize = static_cast<int>(value);
-        else if (key == "parenb") s.parenb = static_cast<int>(value);
-        else if (key == "parodd") s.parodd = static_cast<int>(value);
-        else if (key == "cstopb") s.cstopb = static_cast<int>(value);
-        else if (key == "crtscts") s.crtscts = static_cast<int>(value);
-        else if (key == "ixon") s.ixon = static_cast<int>(value);
-        else if (key == "ixoff") s.ixoff = static_cast<int>(value);
+        if (key == "speed")
+            s.speed = value;
+        else if (key == "csize")
+            s.csize = static_cast<int>(value);
+        else if (key == "parenb")
+            s.parenb = static_cast<int>(value);
+        else if (key == "parodd")
+            s.parodd = static_cast<int>(value);
+        else if (key == "cstopb")
+            s.cstopb = static_cast<int>(value);
+        else if (key == "crtscts")
+            s.crtscts = static_cast<int>(value);
+        else if (key == "ixon")
+            s.ixon = static_cast<int>(value);
+        else if (key == "ixoff")
+            s.ixoff = static_cast<int>(value);
     }
     return s;
 }

@@ -43,8 +43,9 @@ TEST(Skin, MissingFileGivesZero) {
 TEST(Skin, OnlyBareNamesAreTaken) {
     const std::string full = ExeDir() + "XPCorona.ssk";
     ASSERT_NE(GetFileAttributesA(full.c_str()), INVALID_FILE_ATTRIBUTES) << full << " is missing";
-    for (const std::string& name : {full, std::string(".\\XPCorona.ssk"), std::string("..\\XPCorona.ssk"),
-                                    std::string("sub/XPCorona.ssk"), std::string(".."), std::string("C:XPCorona.ssk")}) {
+    for (const std::string& name :
+         {full, std::string(".\\XPCorona.ssk"), std::string("..\\XPCorona.ssk"), std::string("sub/XPCorona.ssk"),
+          std::string(".."), std::string("C:XPCorona.ssk")}) {
         EXPECT_EQ(InitializeSkin(name.c_str()), 0) << "\"" << name << "\"";
     }
 }

@@ -39,9 +39,7 @@ std::string IniPath() {
 // TarnPort.ini beside the DLL for as long as the object lives.
 class IniFile {
 public:
-    explicit IniFile(const std::string& text) {
-        std::ofstream(IniPath(), std::ios::binary | std::ios::trunc) << text;
-    }
+    explicit IniFile(const std::string& text) { std::ofstream(IniPath(), std::ios::binary | std::ios::trunc) << text; }
     ~IniFile() { DeleteFileA(IniPath().c_str()); }
     IniFile(const IniFile&) = delete;
     IniFile& operator=(const IniFile&) = delete;
@@ -103,9 +101,7 @@ TEST_F(PeerTest, IniComesOnlyFromTheLibrarysFolder) {
     GetModuleFileNameW(GetModuleHandleA("TarnPortDll.dll"), dll, MAX_PATH);
     ASSERT_TRUE(CopyFileW(dll, copy.c_str(), FALSE));
     const char mapping[] = "[Ports]\r\nUSB6=Z:\\nowhere\\usb6\r\n";
-    {
-        std::ofstream(std::filesystem::path(dir + L"\\TarnPort.ini"), std::ios::binary) << mapping;
-    }
+    { std::ofstream(std::filesystem::path(dir + L"\\TarnPort.ini"), std::ios::binary) << mapping; }
     HMODULE module = LoadLibraryW(copy.c_str());
     ASSERT_NE(module, nullptr);
     using CountFn = int(WINAPI*)(void);
@@ -119,7 +115,8 @@ TEST_F(PeerTest, IniComesOnlyFromTheLibrarysFolder) {
     const int before = GetUSBPort();
     ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
     DeleteFileW((dir + L"\\TarnPort.ini").c_str());
-    std::ofstream(std::filesystem::path(dir + L"\\TarnPort.ini"), std::ios::binary) << "[Ports]\r\nUSB9=Z:\\nowhere\\usb9\r\n";
+    std::ofstream(std::filesystem::path(dir + L"\\TarnPort.ini"), std::ios::binary)
+        << "[Ports]\r\nUSB9=Z:\\nowhere\\usb9\r\n";
     EXPECT_EQ(GetUSBPort(), before) << "the current directory's TarnPort.ini was read";
     SetCurrentDirectoryA(old);
 
@@ -212,9 +209,9 @@ TEST_F(PeerTest, ClosePortOfAPortNotOpenIsHarmless) {
 // ---- ports reached through the library -------------------------------------
 
 struct Route {
-    const char* port;     // as the port list names it
-    const char* link;     // what the peer links
-    bool throughIni;      // mapped in TarnPort.ini, or found by the system (dosdevices)
+    const char* port;  // as the port list names it
+    const char* link;  // what the peer links
+    bool throughIni;   // mapped in TarnPort.ini, or found by the system (dosdevices)
 };
 const Route kRoutes[] = {
     {"USB1:", "@usb1", true},
@@ -236,7 +233,8 @@ protected:
         ASSERT_FALSE(unixPath.empty()) << "the peer could not link " << r.link;
         std::string key(r.port);
         if (key.back() == ':') key.pop_back();
-        if (r.throughIni) ini_ = std::make_unique<IniFile>("[Ports]\n" + key + "=" + morvane::test::WinePathOf(unixPath) + "\n");
+        if (r.throughIni)
+            ini_ = std::make_unique<IniFile>("[Ports]\n" + key + "=" + morvane::test::WinePathOf(unixPath) + "\n");
     }
     void TearDown() override {
         PeerTest::TearDown();
@@ -364,15 +362,13 @@ TEST_F(SettingsTest, ArgumentsReachTheLineOrAreRefused) {
     ASSERT_FALSE(unixPath.empty());
     IniFile ini("[Ports]\nUSB1=" + morvane::test::WinePathOf(unixPath) + "\n");
     const LineCase cases[] = {
-        {8, 'N', 1, 2, 1, 0, 0, 0},   // what the program asks for
-        {8, 'N', 2, 2, 1, 1, 0, 0},   // two stop bits
-        {8, 'N', 1, 3, 1, 0, 1, 0},   // RTS/CTS
-        {8, 'N', 1, 1, 1, 0, 0, 1},   // XON/XOFF
-        {8, 'n', 1, 0, 1, 0, 0, 0},   // lower-case parity letter, no lines
-        {9, 'N', 1, 2, -3, -1, -1, -1},
-        {8, 'X', 1, 2, -3, -1, -1, -1},
-        {8, 'N', 3, 2, -3, -1, -1, -1},
-        {8, 'N', 1, 7, -3, -1, -1, -1},
+        {8, 'N', 1, 2, 1, 0, 0, 0},  // what the program asks for
+        {8, 'N', 2, 2, 1, 1, 0, 0},  // two stop bits
+        {8, 'N', 1, 3, 1, 0, 1, 0},  // RTS/CTS
+        {8, 'N', 1, 1, 1, 0, 0, 1},  // XON/XOFF
+        {8, 'n', 1, 0, 1, 0, 0, 0},  // lower-case parity letter, no lines
+        {9, 'N', 1, 2, -3, -1, -1, -1}, {8, 'X', 1, 2, -3, -1, -1, -1},
+        {8, 'N', 3, 2, -3, -1, -1, -1}, {8, 'N', 1, 7, -3, -1, -1, -1},
     };
     for (const auto& c : cases) {
         const int got = SetComParam("USB1:", 9600, c.dataBits, c.parity, c.stopBits, c.flags);

@@ -179,8 +179,10 @@ private:
         const auto deadline = Clock::now() + std::chrono::seconds(2);
         while (done < bytes.size() && Clock::now() < deadline) {
             const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
             else {
                 pollfd p{fd, POLLOUT, 0};
                 poll(&p, 1, 20);
@@ -189,7 +191,8 @@ private:
         return done == bytes.size();
     }
     void FinishRead(Client& client) {
-        const std::string reply = "OK " + (client.read->got.empty() ? std::string("-") : ToHex(client.read->got)) + "\n";
+        const std::string reply =
+            "OK " + (client.read->got.empty() ? std::string("-") : ToHex(client.read->got)) + "\n";
         client.read.reset();
         Reply(client, reply);
         HandleLines(client);
@@ -307,7 +310,8 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         long ms = -1, count = -1;
         in >> ms >> count;
         if (ms < 0 || count < 1) return "ERR usage: READ name ms count";
-        client.read = PendingRead{name, Clock::now() + std::chrono::milliseconds(ms), static_cast<std::size_t>(count), {}};
+        client.read =
+            PendingRead{name, Clock::now() + std::chrono::milliseconds(ms), static_cast<std::size_t>(count), {}};
         return {};  // answered when the bytes are in or the time is up
     }
     if (cmd == "TERMIOS") {
@@ -315,10 +319,10 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         if (tcgetattr(pty->Master(), &tio) != 0) return std::string("ERR tcgetattr: ") + std::strerror(errno);
         int csize = 0;
         switch (tio.c_cflag & CSIZE) {
-        case CS5: csize = 5; break;
-        case CS6: csize = 6; break;
-        case CS7: csize = 7; break;
-        case CS8: csize = 8; break;
+            case CS5: csize = 5; break;
+            case CS6: csize = 6; break;
+            case CS7: csize = 7; break;
+            case CS8: csize = 8; break;
         }
         std::ostringstream out;
         out << "OK speed=" << vprinter::SpeedToBps(cfgetospeed(&tio)) << " csize=" << csize
@@ -340,7 +344,8 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
         tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARENB | CSTOPB)) | sizes[csize - 5] | (parenb ? PARENB : 0) |
                       (cstopb ? CSTOPB : 0);
-        return tcsetattr(pty->Slave(), TCSANOW, &tio) == 0 ? "OK" : std::string("ERR tcsetattr: ") + std::strerror(errno);
+        return tcsetattr(pty->Slave(), TCSANOW, &tio) == 0 ? "OK"
+                                                           : std::string("ERR tcsetattr: ") + std::strerror(errno);
     }
     return "ERR unknown command";
 }
@@ -352,8 +357,8 @@ int Peer::Run(const std::string& addrFile, int lifetimeSeconds) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;  // the system picks a free port
     socklen_t len = sizeof addr;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener, 8) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener, 8) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         std::perror("pty_peer: listen");
         return 1;
     }
@@ -442,10 +447,14 @@ int main(int argc, char** argv) {
     int lifetime = 900;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--prefix") prefix = argv[i + 1];
-        else if (opt == "--dir") dir = argv[i + 1];
-        else if (opt == "--addr-file") addrFile = argv[i + 1];
-        else if (opt == "--lifetime") lifetime = std::atoi(argv[i + 1]);
+        if (opt == "--prefix")
+            prefix = argv[i + 1];
+        else if (opt == "--dir")
+            dir = argv[i + 1];
+        else if (opt == "--addr-file")
+            addrFile = argv[i + 1];
+        else if (opt == "--lifetime")
+            lifetime = std::atoi(argv[i + 1]);
         else {
             std::cerr << "usage: pty_peer [--prefix WINEPREFIX] [--dir LINKDIR] [--addr-file FILE] [--lifetime S]\n";
             return 2;
@@ -454,7 +463,7 @@ int main(int argc, char** argv) {
     if (prefix.empty()) {
         if (const char* env = std::getenv("WINEPREFIX")) prefix = env;
     }
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

@@ -14,13 +14,13 @@ LogWriter::~LogWriter() {
     std::unique_lock<std::mutex> lock(state_->mu);
     state_->stop = true;
     state_->cv.notify_all();
-    const bool finished = state_->cv.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs),
-                                              [&] { return state_->finished; });
+    const bool finished =
+        state_->cv.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs), [&] { return state_->finished; });
     lock.unlock();
     if (finished) {
         thread_.join();
     } else {
-        thread_.detach();   // stuck in the stream; it holds its own state
+        thread_.detach();  // stuck in the stream; it holds its own state
     }
 }
 
@@ -44,7 +44,7 @@ void LogWriter::Run(std::shared_ptr<State> state) {
     std::unique_lock<std::mutex> lock(state->mu);
     for (;;) {
         state->cv.wait(lock, [&] { return !state->lines.empty() || state->stop; });
-        if (state->lines.empty()) break;   // stopped, all written
+        if (state->lines.empty()) break;  // stopped, all written
         std::vector<std::string> batch(state->lines.begin(), state->lines.end());
         state->lines.clear();
         const std::size_t dropped = state->dropped;

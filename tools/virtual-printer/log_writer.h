@@ -27,7 +27,7 @@ public:
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
 
-    void Write(std::string line);   // never waits for the stream
+    void Write(std::string line);  // never waits for the stream
     // True once every line written so far is on the stream; false after
     // timeoutMs.
     bool Flush(int timeoutMs);
@@ -39,13 +39,13 @@ private:
         std::ostream* out = nullptr;
         std::deque<std::string> lines;
         std::size_t dropped = 0;
-        bool writing = false;   // a batch is on its way to the stream
+        bool writing = false;  // a batch is on its way to the stream
         bool stop = false;
         bool finished = false;
     };
     static void Run(std::shared_ptr<State> state);
 
-    std::shared_ptr<State> state_;   // shared with a thread that may outlive us
+    std::shared_ptr<State> state_;  // shared with a thread that may outlive us
     std::thread thread_;
 };
 

@@ -23,7 +23,7 @@ constexpr std::size_t kMaxValueText = 255;
 // Everything the printer stores. Values are the argument bytes as received.
 struct Settings {
     std::string name = "VirtualPrinter";
-    std::string address = "00:1B:35:0A:2C:5E";   // read only on the line
+    std::string address = "00:1B:35:0A:2C:5E";  // read only on the line
     std::string password = "1234";
     int visibility = 0;       // 0x73, 0..1
     int baudRate = 3;         // 0x78, 1..7 (3 = 9600)
@@ -71,8 +71,8 @@ private:
 // The printer's answer to one complete frame, applied to the settings.
 struct Answer {
     Bytes bytes;
-    bool isValue = false;   // a value reply: 1D 46 code L text
-    std::string text;       // its text (before any cut to 255)
+    bool isValue = false;  // a value reply: 1D 46 code L text
+    std::string text;      // its text (before any cut to 255)
 };
 Answer AnswerFrame(const Bytes& frame, Settings* settings);
 
@@ -80,7 +80,7 @@ Answer AnswerFrame(const Bytes& frame, Settings* settings);
 int BaudForSetting(int value);
 constexpr std::uint8_t kCodeBaudRate = 0x78;
 
-std::string CutText(const std::string& text);   // to kMaxValueText bytes
-std::string HexString(const Bytes& bytes);      // "1D 46 7C 04"
+std::string CutText(const std::string& text);  // to kMaxValueText bytes
+std::string HexString(const Bytes& bytes);     // "1D 46 7C 04"
 
 }  // namespace vprinter

@@ -70,7 +70,7 @@ bool PtyLine::Open(std::string* error) {
     if (slave_ < 0) return fail("open slave");
     termios tio{};
     if (tcgetattr(slave_, &tio) != 0) return fail("tcgetattr");
-    cfmakeraw(&tio);   // no echo, no line editing, no CR/LF translation
+    cfmakeraw(&tio);  // no echo, no line editing, no CR/LF translation
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
     if (tcsetattr(slave_, TCSANOW, &tio) != 0) return fail("tcsetattr");

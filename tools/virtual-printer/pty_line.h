@@ -29,7 +29,7 @@ public:
 
     int Master() const { return master_; }
     int Slave() const { return slave_; }
-    const std::string& SlavePath() const { return slavePath_; }   // kept after Close()
+    const std::string& SlavePath() const { return slavePath_; }  // kept after Close()
 
     // The speed the line is set to now, in bits per second: the termios is
     // shared by both handles on the slave, so this is what the other end
@@ -42,7 +42,7 @@ private:
     std::string slavePath_;
 };
 
-long SpeedToBps(speed_t code);              // -1 when not a known speed
+long SpeedToBps(speed_t code);  // -1 when not a known speed
 std::optional<speed_t> BpsToSpeed(long bps);
 
 // Makes `link` a symbolic link to `target`, replacing what is there in one

@@ -7,32 +7,31 @@ namespace vprinter {
 namespace {
 
 constexpr std::uint8_t kStatusFail = 0xFF;
-constexpr std::uint8_t kXon = 0x11;   // the byte some printers send first
+constexpr std::uint8_t kXon = 0x11;  // the byte some printers send first
 
 }  // namespace
 
 const char* FaultName(Fault fault) {
     switch (fault) {
-    case Fault::None: return "none";
-    case Fault::Silent: return "silent";
-    case Fault::Late: return "late";
-    case Fault::Pieces: return "pieces";
-    case Fault::WrongLength: return "wrong-length";
-    case Fault::Truncated: return "truncated";
-    case Fault::AnswerFF: return "answer-ff";
-    case Fault::Prefix11: return "prefix11";
-    case Fault::Stray: return "stray";
-    case Fault::ValueLength: return "value-length";
-    case Fault::Hangup: return "hangup";
+        case Fault::None: return "none";
+        case Fault::Silent: return "silent";
+        case Fault::Late: return "late";
+        case Fault::Pieces: return "pieces";
+        case Fault::WrongLength: return "wrong-length";
+        case Fault::Truncated: return "truncated";
+        case Fault::AnswerFF: return "answer-ff";
+        case Fault::Prefix11: return "prefix11";
+        case Fault::Stray: return "stray";
+        case Fault::ValueLength: return "value-length";
+        case Fault::Hangup: return "hangup";
     }
     return "?";
 }
 
 bool ParseFault(const std::string& name, Fault* fault) {
     static constexpr Fault kAll[] = {
-        Fault::None, Fault::Silent, Fault::Late, Fault::Pieces, Fault::WrongLength,
-        Fault::Truncated, Fault::AnswerFF, Fault::Prefix11, Fault::Stray,
-        Fault::ValueLength, Fault::Hangup,
+        Fault::None,     Fault::Silent,   Fault::Late,  Fault::Pieces,      Fault::WrongLength, Fault::Truncated,
+        Fault::AnswerFF, Fault::Prefix11, Fault::Stray, Fault::ValueLength, Fault::Hangup,
     };
     for (Fault candidate : kAll) {
         if (name == FaultName(candidate)) {
@@ -128,33 +127,24 @@ ShapedReply ShapeReply(const Answer& answer, const Behaviour& b) {
     Bytes& reply = shaped.reply;
     reply = answer.bytes;
     switch (b.fault) {
-    case Fault::WrongLength:
-        reply.insert(reply.end(), b.extraBytes, 0x00);
-        break;
-    case Fault::Truncated:
-        reply.resize(std::min(b.cutTo, reply.size()));
-        break;
-    case Fault::AnswerFF:
-        if (reply.size() > 3) reply[3] = kStatusFail;
-        break;
-    case Fault::Prefix11:
-        reply.insert(reply.begin(), kXon);
-        break;
-    case Fault::Stray:
-        reply.insert(reply.begin(), b.stray.begin(), b.stray.end());
-        break;
-    case Fault::ValueLength:
-        if (answer.isValue && b.valueLength >= 0) {
-            const auto length = static_cast<std::uint8_t>(std::min(b.valueLength, 255));
-            std::string text = CutText(answer.text);
-            if (b.padValue) text.resize(length, static_cast<char>(b.padByte));
-            reply.resize(3);   // header and code stay
-            reply.push_back(length);
-            reply.insert(reply.end(), text.begin(), text.end());
-        }
-        break;
-    default:
-        break;
+        case Fault::WrongLength: reply.insert(reply.end(), b.extraBytes, 0x00); break;
+        case Fault::Truncated: reply.resize(std::min(b.cutTo, reply.size())); break;
+        case Fault::AnswerFF:
+            if (reply.size() > 3) reply[3] = kStatusFail;
+            break;
+        case Fault::Prefix11: reply.insert(reply.begin(), kXon); break;
+        case Fault::Stray: reply.insert(reply.begin(), b.stray.begin(), b.stray.end()); break;
+        case Fault::ValueLength:
+            if (answer.isValue && b.valueLength >= 0) {
+                const auto length = static_cast<std::uint8_t>(std::min(b.valueLength, 255));
+                std::string text = CutText(answer.text);
+                if (b.padValue) text.resize(length, static_cast<char>(b.padByte));
+                reply.resize(3);  // header and code stay
+                reply.push_back(length);
+                reply.insert(reply.end(), text.begin(), text.end());
+            }
+            break;
+        default: break;
     }
 
     if (b.fault == Fault::Pieces) {

@@ -27,22 +27,22 @@ enum class Fault {
     Hangup,       // no answer; the line hangs up delayMs after the frame
 };
 
-const char* FaultName(Fault fault);                 // "none", "silent", "late", ...
+const char* FaultName(Fault fault);  // "none", "silent", "late", ...
 bool ParseFault(const std::string& name, Fault* fault);
 
 struct Behaviour {
     Fault fault = Fault::None;
-    int delayMs = 0;              // Late, Pieces (pause between pieces), Hangup
-    std::size_t pieceSize = 1;    // Pieces
-    std::size_t cutTo = 3;        // Truncated: bytes kept
-    std::size_t extraBytes = 1;   // WrongLength: zero bytes added
-    int valueLength = -1;         // ValueLength: 0..255; -1 leaves it as is
+    int delayMs = 0;             // Late, Pieces (pause between pieces), Hangup
+    std::size_t pieceSize = 1;   // Pieces
+    std::size_t cutTo = 3;       // Truncated: bytes kept
+    std::size_t extraBytes = 1;  // WrongLength: zero bytes added
+    int valueLength = -1;        // ValueLength: 0..255; -1 leaves it as is
     // ValueLength: false sends the stored text as it is whatever the length
     // byte says; true sends exactly valueLength text bytes, the stored text
     // cut or padded with padByte.
     bool padValue = false;
     std::uint8_t padByte = 'A';
-    std::vector<std::uint8_t> stray = {0x00, 0x55, 0xAA};   // Stray
+    std::vector<std::uint8_t> stray = {0x00, 0x55, 0xAA};  // Stray
     // Hangup: come back on a NEW pseudo-terminal this long after hanging up
     // (links re-pointed); -1 stays down until Reopen().
     int reopenAfterMs = -1;
@@ -64,14 +64,14 @@ using Offset = std::chrono::microseconds;
 
 struct Piece {
     Bytes bytes;
-    Offset at{0};   // after the frame was complete
+    Offset at{0};  // after the frame was complete
 };
 
 struct ShapedReply {
-    bool answered = false;       // an answer goes out (perhaps cut to nothing)
-    Bytes reply;                 // everything put on the line, in order
-    std::vector<Piece> pieces;   // the same bytes, in time order
-    bool hangup = false;         // hang the line up at hangupAt instead
+    bool answered = false;      // an answer goes out (perhaps cut to nothing)
+    Bytes reply;                // everything put on the line, in order
+    std::vector<Piece> pieces;  // the same bytes, in time order
+    bool hangup = false;        // hang the line up at hangupAt instead
     Offset hangupAt{0};
     int reopenAfterMs = -1;
 };

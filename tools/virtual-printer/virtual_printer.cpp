@@ -15,9 +15,9 @@ namespace vprinter {
 
 namespace {
 
-constexpr std::size_t kMaxOutput = 64 * 1024; // unread answers kept at most
+constexpr std::size_t kMaxOutput = 64 * 1024;  // unread answers kept at most
 constexpr std::size_t kMaxLoggedBytes = 64;
-constexpr int kEioPauseMs = 50;               // no slave open: poll later
+constexpr int kEioPauseMs = 50;  // no slave open: poll later
 constexpr int kRequestTimeoutMs = 3000;
 
 std::string LimitedHex(const Bytes& bytes) {
@@ -102,7 +102,7 @@ bool VirtualPrinter::IsOpen() const {
 bool VirtualPrinter::AddLink(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(mu_);
     if (std::find(links_.begin(), links_.end(), path) == links_.end()) links_.push_back(path);
-    if (line_.SlavePath().empty()) return true;   // made at Start()
+    if (line_.SlavePath().empty()) return true;  // made at Start()
     if (!PointLink(line_.SlavePath(), path, error)) return false;
     Log("link " + path + " -> " + line_.SlavePath());
     return true;
@@ -195,8 +195,7 @@ std::size_t VirtualPrinter::FrameCount() const {
 
 bool VirtualPrinter::WaitForFrames(std::size_t n, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
-                        [&] { return frameCount_ >= n; });
+    return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return frameCount_ >= n; });
 }
 
 bool VirtualPrinter::WaitForIdle(int timeoutMs) const {
@@ -221,9 +220,11 @@ void VirtualPrinter::SendRaw(const Bytes& bytes) {
 }
 
 void VirtualPrinter::Hangup() {
-    RunOnWorker([this] {
-        if (line_.IsOpen()) DoHangup("hangup requested");
-    }, kRequestTimeoutMs);
+    RunOnWorker(
+        [this] {
+            if (line_.IsOpen()) DoHangup("hangup requested");
+        },
+        kRequestTimeoutMs);
 }
 
 bool VirtualPrinter::Reopen(std::string* error) {
@@ -232,11 +233,13 @@ bool VirtualPrinter::Reopen(std::string* error) {
         std::string error = "not started";
     };
     auto result = std::make_shared<Result>();
-    const bool done = RunOnWorker([this, result] {
-        if (line_.IsOpen()) DoHangup("reopen requested");
-        result->ok = OpenLine(&result->error);
-        if (result->ok) PointLinks();
-    }, kRequestTimeoutMs);
+    const bool done = RunOnWorker(
+        [this, result] {
+            if (line_.IsOpen()) DoHangup("reopen requested");
+            result->ok = OpenLine(&result->error);
+            if (result->ok) PointLinks();
+        },
+        kRequestTimeoutMs);
     std::lock_guard<std::mutex> lock(mu_);
     if (!done || !result->ok) {
         if (error != nullptr) *error = done ? result->error : "the printer did not answer the request";
@@ -327,11 +330,11 @@ bool VirtualPrinter::RunOnWorker(std::function<void()> fn, int timeoutMs) {
 }
 
 void VirtualPrinter::Schedule(Clock::time_point when, Event event) {
-    events_.emplace(when, std::move(event));   // equal times keep their order
+    events_.emplace(when, std::move(event));  // equal times keep their order
     while (events_.size() > kMaxScheduled) {
         // The oldest write goes; a hang-up or reopen is kept.
-        auto oldest = std::find_if(events_.begin(), events_.end(),
-                                   [](const auto& e) { return e.second.kind == Event::kWrite; });
+        auto oldest =
+            std::find_if(events_.begin(), events_.end(), [](const auto& e) { return e.second.kind == Event::kWrite; });
         if (oldest == events_.end()) break;
         events_.erase(oldest);
         ++droppedEvents_;
@@ -397,8 +400,8 @@ void VirtualPrinter::HandleFrame(const Bytes& frame, Clock::time_point firstByte
         // The frame is in once its last byte could have crossed the wire,
         // after the frame before it.
         const Offset byteTime = ByteTime(lineSpeed);
-        const Clock::time_point received = std::max(firstByte, inboundFree_) +
-                              byteTime * static_cast<Offset::rep>(frame.size());
+        const Clock::time_point received =
+            std::max(firstByte, inboundFree_) + byteTime * static_cast<Offset::rep>(frame.size());
         inboundFree_ = received;
         base = std::max(base, received);
         PaceOnWire(&shaped, byteTime);
@@ -425,7 +428,7 @@ void VirtualPrinter::HandleFrame(const Bytes& frame, Clock::time_point firstByte
         Event event;
         event.kind = Event::kSetSpeed;
         event.baud = BaudForSetting(frame[3]);
-        Schedule(base + lastPiece, std::move(event));   // after the reply's last write
+        Schedule(base + lastPiece, std::move(event));  // after the reply's last write
     }
     cv_.notify_all();
 }
@@ -435,44 +438,44 @@ void VirtualPrinter::RunDueEvents() {
         Event event = std::move(events_.begin()->second);
         events_.erase(events_.begin());
         switch (event.kind) {
-        case Event::kWrite:
-            if (!line_.IsOpen()) break;   // nobody on the line
-            if (output_.size() + event.bytes.size() > kMaxOutput) {
-                Log("output full, dropped " + std::to_string(event.bytes.size()) + " bytes");
+            case Event::kWrite:
+                if (!line_.IsOpen()) break;  // nobody on the line
+                if (output_.size() + event.bytes.size() > kMaxOutput) {
+                    Log("output full, dropped " + std::to_string(event.bytes.size()) + " bytes");
+                    break;
+                }
+                Log("tx " + LimitedHex(event.bytes));
+                output_.insert(output_.end(), event.bytes.begin(), event.bytes.end());
+                break;
+            case Event::kHangup:
+                if (!line_.IsOpen()) break;
+                DoHangup("fault");
+                if (event.reopenAfterMs >= 0) {
+                    Event reopen;
+                    reopen.kind = Event::kReopen;
+                    events_.emplace(Clock::now() + std::chrono::milliseconds(event.reopenAfterMs), std::move(reopen));
+                }
+                break;
+            case Event::kSetSpeed:
+                // Only once the status reply is out: it left at the old speed.
+                FlushOutput();
+                if (!output_.empty() && line_.IsOpen()) {
+                    events_.emplace(Clock::now() + std::chrono::milliseconds(1), std::move(event));
+                    break;
+                }
+                ownBaud_ = event.baud;
+                Log("speed now " + std::to_string(ownBaud_) + " baud");
+                break;
+            case Event::kReopen: {
+                if (line_.IsOpen()) break;
+                std::string error;
+                if (OpenLine(&error)) {
+                    PointLinks();
+                } else {
+                    Log("reopen failed: " + error);
+                }
                 break;
             }
-            Log("tx " + LimitedHex(event.bytes));
-            output_.insert(output_.end(), event.bytes.begin(), event.bytes.end());
-            break;
-        case Event::kHangup:
-            if (!line_.IsOpen()) break;
-            DoHangup("fault");
-            if (event.reopenAfterMs >= 0) {
-                Event reopen;
-                reopen.kind = Event::kReopen;
-                events_.emplace(Clock::now() + std::chrono::milliseconds(event.reopenAfterMs), std::move(reopen));
-            }
-            break;
-        case Event::kSetSpeed:
-            // Only once the status reply is out: it left at the old speed.
-            FlushOutput();
-            if (!output_.empty() && line_.IsOpen()) {
-                events_.emplace(Clock::now() + std::chrono::milliseconds(1), std::move(event));
-                break;
-            }
-            ownBaud_ = event.baud;
-            Log("speed now " + std::to_string(ownBaud_) + " baud");
-            break;
-        case Event::kReopen: {
-            if (line_.IsOpen()) break;
-            std::string error;
-            if (OpenLine(&error)) {
-                PointLinks();
-            } else {
-                Log("reopen failed: " + error);
-            }
-            break;
-        }
         }
     }
 }
@@ -490,7 +493,7 @@ void VirtualPrinter::FlushOutput() {
                 " bytes");
             output_.clear();
         }
-        break;   // the other end's input is full: poll() says when
+        break;  // the other end's input is full: poll() says when
     }
 }
 
@@ -518,7 +521,8 @@ void VirtualPrinter::Worker() {
 
         auto deadline = Clock::time_point::max();
         if (!events_.empty()) deadline = std::min(deadline, events_.begin()->first);
-        if (!reader_.Partial().empty()) deadline = std::min(deadline, lastByte_ + std::chrono::milliseconds(kSilenceMs));
+        if (!reader_.Partial().empty())
+            deadline = std::min(deadline, lastByte_ + std::chrono::milliseconds(kSilenceMs));
         bool pollMaster = line_.IsOpen();
         if (pollMaster && masterQuietUntil_ > now) {
             pollMaster = false;
@@ -538,15 +542,14 @@ void VirtualPrinter::Worker() {
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
             timeout = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
         }
-        const int master = line_.Master();   // only this thread changes it
-        cv_.notify_all();               // WaitForIdle() and requests
+        const int master = line_.Master();  // only this thread changes it
+        cv_.notify_all();                   // WaitForIdle() and requests
         lock.unlock();
 
         const int ready = poll(fds, count, timeout);
         if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
             char drain[64];
-            while (read(wakeFds_[0], drain, sizeof drain) > 0) {
-            }
+            while (read(wakeFds_[0], drain, sizeof drain) > 0) {}
         }
         ssize_t got = 0;
         bool lineDown = false;

@@ -87,7 +87,7 @@ public:
     // the printer's lock: a stream that stops taking lines holds up no call
     // (see LogWriter). Stop() waits, bounded, for the lines so far.
     explicit VirtualPrinter(std::ostream* log = nullptr);
-    ~VirtualPrinter();                       // Stop()
+    ~VirtualPrinter();  // Stop()
     VirtualPrinter(const VirtualPrinter&) = delete;
     VirtualPrinter& operator=(const VirtualPrinter&) = delete;
 
@@ -113,12 +113,12 @@ public:
     // Any time; `baud` becomes the printer's own speed at once.
     void SetLineOptions(const LineOptions& options);
     LineOptions GetLineOptions() const;
-    int CurrentBaud() const;        // the printer's own speed now
-    long LineSpeed() const;         // what the other end set; 0 when closed
+    int CurrentBaud() const;  // the printer's own speed now
+    long LineSpeed() const;   // what the other end set; 0 when closed
 
     Settings GetSettings() const;
-    void SetSettings(const Settings& settings);   // replaces all, marks too
-    void SetName(const std::string& name);        // up to 255 bytes
+    void SetSettings(const Settings& settings);  // replaces all, marks too
+    void SetName(const std::string& name);       // up to 255 bytes
     void SetAddress(const std::string& address);
     void SetPassword(const std::string& password);
 
@@ -145,7 +145,7 @@ public:
     bool WaitForFrames(std::size_t n, int timeoutMs) const;
     // True once no answer is scheduled and all output is written.
     bool WaitForIdle(int timeoutMs) const;
-    void ClearFrames();                      // frames and replies
+    void ClearFrames();  // frames and replies
 
     // Puts these bytes on the line now, as they are (after anything already
     // waiting to be written).
@@ -164,8 +164,8 @@ public:
     static constexpr std::size_t kMaxScheduled = 4096;
     std::size_t ScheduledCount() const;
 
-    std::size_t BytesDiscarded() const;       // garbage and dropped partials
-    std::size_t PartialFramesDropped() const; // frames cut off by silence
+    std::size_t BytesDiscarded() const;        // garbage and dropped partials
+    std::size_t PartialFramesDropped() const;  // frames cut off by silence
     std::size_t HangupCount() const;
 
 private:
@@ -178,10 +178,10 @@ private:
     };
 
     void Worker();
-    bool OpenLine(std::string* error);    // with mu_ held
-    void DoHangup(const char* why);       // with mu_ held
-    void PointLinks();                    // with mu_ held
-    void RemoveLinks();                   // with mu_ held
+    bool OpenLine(std::string* error);  // with mu_ held
+    void DoHangup(const char* why);     // with mu_ held
+    void PointLinks();                  // with mu_ held
+    void RemoveLinks();                 // with mu_ held
     void HandleBytes(const std::uint8_t* data, std::size_t size);
     void HandleFrame(const Bytes& frame, Clock::time_point firstByte);
     void Schedule(Clock::time_point when, Event event);
@@ -189,7 +189,7 @@ private:
     void FlushOutput();
     void Wake();
     void Log(const std::string& line);
-    void ReportDroppedEvents();           // with mu_ held
+    void ReportDroppedEvents();  // with mu_ held
     bool RunOnWorker(std::function<void()> fn, int timeoutMs);
 
     mutable std::mutex mu_;
@@ -208,16 +208,16 @@ private:
     Behaviour runBehaviour_;
     std::deque<Behaviour> queued_;
 
-    FrameReader reader_;       // the frame being received
+    FrameReader reader_;  // the frame being received
     Clock::time_point lastByte_;
-    Clock::time_point frameStart_;      // its first byte came
-    Clock::time_point inboundFree_;     // the last frame's end on the wire
+    Clock::time_point frameStart_;   // its first byte came
+    Clock::time_point inboundFree_;  // the last frame's end on the wire
     LineOptions options_;
     int ownBaud_ = 9600;
-    Bytes output_;             // written to the master as it will take it
+    Bytes output_;  // written to the master as it will take it
     std::multimap<Clock::time_point, Event> events_;
     std::deque<std::function<void()>> requests_;
-    Clock::time_point masterQuietUntil_;   // after EIO: poll the master later
+    Clock::time_point masterQuietUntil_;  // after EIO: poll the master later
 
     std::deque<Bytes> frames_;
     std::deque<Bytes> replies_;
@@ -225,7 +225,7 @@ private:
     std::size_t discarded_ = 0;
     std::size_t partialsDropped_ = 0;
     std::size_t hangups_ = 0;
-    std::size_t droppedEvents_ = 0;   // since last reported
+    std::size_t droppedEvents_ = 0;  // since last reported
 };
 
 }  // namespace vprinter

@@ -29,7 +29,8 @@ std::string ToHex(const std::string& bytes) {
 std::string FromHex(const std::string& hex) {
     std::string out;
     if (hex == "-") return out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
     return out;
 }
 
@@ -49,8 +50,7 @@ std::string WindowText(HWND hwnd) {
     wchar_t buf[1024] = {};
     DWORD_PTR len = 0;
     // Time-bounded: a busy dialog must not hang the driver.
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL, 5000, &len))
-        return "";
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL, 5000, &len)) return "";
     return Utf8(buf);
 }
 
@@ -122,7 +122,7 @@ std::string Run(const std::vector<std::string>& a) {
     auto arg = [&](size_t i) { return i < a.size() ? a[i] : std::string(); };
     auto num = [&](size_t i) { return std::strtol(arg(i).c_str(), nullptr, 0); };
 
-    if (cmd == "find") {   // find TITLE-HEX TIMEOUT-MS
+    if (cmd == "find") {  // find TITLE-HEX TIMEOUT-MS
         g_dialog = FindDialog(FromHex(arg(1)), 0, nullptr, static_cast<DWORD>(num(2)));
         return g_dialog ? "ok" : "err no dialog";
     }
@@ -131,13 +131,13 @@ std::string Run(const std::vector<std::string>& a) {
     if (cmd == "title") return "ok " + ToHex(WindowText(g_dialog));
 
     HWND ctl = GetDlgItem(g_dialog, static_cast<int>(num(1)));
-    if (cmd == "msgbox") {   // msgbox TIMEOUT-MS: caption and text of the open message box
+    if (cmd == "msgbox") {  // msgbox TIMEOUT-MS: caption and text of the open message box
         HWND box = FindMessageBox(static_cast<DWORD>(num(1)));
         if (!box) return "err no message box";
         HWND text = GetDlgItem(box, 0xFFFF);
         return "ok " + ToHex(WindowText(box)) + " " + ToHex(text ? WindowText(text) : "");
     }
-    if (cmd == "dismiss") {   // press OK on the open message box
+    if (cmd == "dismiss") {  // press OK on the open message box
         HWND box = FindMessageBox(1000);
         if (!box) return "err no message box";
         PostMessageA(box, WM_COMMAND, IDOK, 0);
@@ -145,9 +145,10 @@ std::string Run(const std::vector<std::string>& a) {
         return IsWindow(box) && IsWindowVisible(box) ? "err still there" : "ok";
     }
     if (cmd == "nomsgbox") return FindMessageBox(0) ? "err message box open" : "ok";
-    if (cmd == "sync") {   // wait until the dialog's thread takes messages again
+    if (cmd == "sync") {  // wait until the dialog's thread takes messages again
         DWORD_PTR r = 0;
-        return SendMessageTimeoutA(g_dialog, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(num(1)), &r) ? "ok" : "err busy";
+        return SendMessageTimeoutA(g_dialog, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(num(1)), &r) ? "ok"
+                                                                                                        : "err busy";
     }
     if (cmd == "focus") {
         GUITHREADINFO info{};
@@ -173,7 +174,7 @@ std::string Run(const std::vector<std::string>& a) {
     if (cmd == "count") return "ok " + std::to_string(Send(ctl, CB_GETCOUNT, 0, 0));
     if (cmd == "cursel") return "ok " + std::to_string(Send(ctl, CB_GETCURSEL, 0, 0));
     if (cmd == "select") return Send(ctl, CB_SETCURSEL, num(2), 0) == num(2) ? "ok" : "err";
-    if (cmd == "items") {   // every item of a list, hex, comma-separated
+    if (cmd == "items") {  // every item of a list, hex, comma-separated
         LRESULT n = Send(ctl, CB_GETCOUNT, 0, 0);
         std::string out = "ok";
         for (LRESULT i = 0; i < n; ++i) {
@@ -191,17 +192,18 @@ std::string Run(const std::vector<std::string>& a) {
     }
     if (cmd == "spinrange") {
         LRESULT r = Send(ctl, UDM_GETRANGE, 0, 0);
-        return "ok " + std::to_string(static_cast<short>(HIWORD(r))) + " " + std::to_string(static_cast<short>(LOWORD(r)));
+        return "ok " + std::to_string(static_cast<short>(HIWORD(r))) + " " +
+               std::to_string(static_cast<short>(LOWORD(r)));
     }
     if (cmd == "buddy") {
         HWND buddy = reinterpret_cast<HWND>(Send(ctl, UDM_GETBUDDY, 0, 0));
         return "ok " + std::to_string(buddy ? GetDlgCtrlID(buddy) : 0);
     }
-    if (cmd == "char") {   // char ID CODE: type one character into a control
+    if (cmd == "char") {  // char ID CODE: type one character into a control
         PostMessageA(ctl, WM_CHAR, static_cast<WPARAM>(num(2)), 1);
         return "ok";
     }
-    if (cmd == "key") {    // key ID VK: press and release a key in a control
+    if (cmd == "key") {  // key ID VK: press and release a key in a control
         SetForegroundWindow(g_dialog);
         PostMessageA(ctl, WM_KEYDOWN, static_cast<WPARAM>(num(2)), 1);
         PostMessageA(ctl, WM_KEYUP, static_cast<WPARAM>(num(2)), 0xC0000001);
@@ -215,7 +217,7 @@ std::string Run(const std::vector<std::string>& a) {
         SendMessageTimeoutA(ctl, BM_CLICK, 0, 0, SMTO_NORMAL, 300, &r);
         return "ok";
     }
-    if (cmd == "spinclick") {   // a click on the upper or lower arrow of an up-down control
+    if (cmd == "spinclick") {  // a click on the upper or lower arrow of an up-down control
         RECT rc{};
         GetClientRect(ctl, &rc);
         int y = arg(2) == "down" ? rc.bottom * 3 / 4 : rc.bottom / 4;

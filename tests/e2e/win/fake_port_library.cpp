@@ -50,15 +50,24 @@ std::string Hex(const unsigned char* p, int n) {
     return out;
 }
 
-bool g_replyDue = false;   // a reply is handed out once per SendData
+bool g_replyDue = false;  // a reply is handed out once per SendData
 
 }  // namespace
 
 extern "C" {
 
-int WINAPI GetCOMMax(void) { Log("GetCOMMax"); return Count(0); }
-int WINAPI GetUSBPort(void) { Log("GetUSBPort"); return Count(1); }
-int WINAPI GetLPTMax(void) { Log("GetLPTMax"); return Count(2); }
+int WINAPI GetCOMMax(void) {
+    Log("GetCOMMax");
+    return Count(0);
+}
+int WINAPI GetUSBPort(void) {
+    Log("GetUSBPort");
+    return Count(1);
+}
+int WINAPI GetLPTMax(void) {
+    Log("GetLPTMax");
+    return Count(2);
+}
 
 int WINAPI ClosePort(const char* port) {
     Log(std::string("ClosePort '") + (port ? port : "") + "'");
@@ -67,7 +76,8 @@ int WINAPI ClosePort(const char* port) {
 
 int WINAPI SetComParam(const char* port, int baud, int dataBits, char parity, int stopBits, int flags) {
     char b[256];
-    std::snprintf(b, sizeof b, "SetComParam '%s' %d %d %c %d %d", port ? port : "", baud, dataBits, parity, stopBits, flags);
+    std::snprintf(b, sizeof b, "SetComParam '%s' %d %d %c %d %d", port ? port : "", baud, dataBits, parity, stopBits,
+                  flags);
     Log(b);
     return 1;
 }

@@ -107,9 +107,9 @@ TEST(Command, HelpExplainsTheOptions) {
     Command command({"--help"});
     const std::string help = command.ReadAll(3000);
     EXPECT_EQ(command.Wait(3000), 0);
-    for (const char* option : {"--link", "--log", "--name", "--address", "--password", "--fault", "--delay",
-                               "--piece-size", "--value-length", "--stray", "--reopen-after", "silent", "hangup",
-                               "--pace", "--baud", "--strict-speed"}) {
+    for (const char* option :
+         {"--link", "--log", "--name", "--address", "--password", "--fault", "--delay", "--piece-size",
+          "--value-length", "--stray", "--reopen-after", "silent", "hangup", "--pace", "--baud", "--strict-speed"}) {
         EXPECT_NE(help.find(option), std::string::npos) << "--help does not mention " << option;
     }
 }

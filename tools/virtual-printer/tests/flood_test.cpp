@@ -71,7 +71,7 @@ TEST(Flood, WaitingAnswersStayBounded) {
     for (std::size_t i = 0; i < count; ++i) burst.insert(burst.end(), {0x1D, 0x46, 0x79, 0x01});
     for (const Behaviour& behaviour : {Behaviour::Late(60000), Behaviour::Pieces(1, 60000)}) {
         const char* what = vprinter::FaultName(behaviour.fault);
-        std::ostringstream log;   // read only after Stop()
+        std::ostringstream log;  // read only after Stop()
         VirtualPrinter printer(&log);
         printer.SetBehaviour(behaviour);
         std::string error;

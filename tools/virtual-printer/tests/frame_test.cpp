@@ -20,21 +20,21 @@ struct LengthCase {
 
 TEST(FrameLength, FollowsTheCodeAndLengthByte) {
     const LengthCase cases[] = {
-        {{0x1D, 0x46}, 0},                  // code not yet there
-        {{0x1D, 0x46, 0x72}, 0},            // name: needs its length byte
-        {{0x1D, 0x46, 0x72, 0x00}, 4},      // read name
-        {{0x1D, 0x46, 0x72, 0x05}, 9},      // set name of 5 bytes
+        {{0x1D, 0x46}, 0},              // code not yet there
+        {{0x1D, 0x46, 0x72}, 0},        // name: needs its length byte
+        {{0x1D, 0x46, 0x72, 0x00}, 4},  // read name
+        {{0x1D, 0x46, 0x72, 0x05}, 9},  // set name of 5 bytes
         {{0x1D, 0x46, 0x72, 0xFF}, 259},
-        {{0x1D, 0x46, 0x77, 0x00}, 4},      // read password
-        {{0x1D, 0x46, 0x77, 0x01}, 5},      // empty password and its 0D
-        {{0x1D, 0x46, 0x77, 0x15}, 25},     // 20-byte password
-        {{0x1D, 0x46, 0x74}, 3},            // read address
+        {{0x1D, 0x46, 0x77, 0x00}, 4},   // read password
+        {{0x1D, 0x46, 0x77, 0x01}, 5},   // empty password and its 0D
+        {{0x1D, 0x46, 0x77, 0x15}, 25},  // 20-byte password
+        {{0x1D, 0x46, 0x74}, 3},         // read address
         {{0x1D, 0x46, 0x55}, 3},
         {{0x1D, 0x46, 0xAA}, 3},
-        {{0x1D, 0x46, 0x82}, 8},            // position
+        {{0x1D, 0x46, 0x82}, 8},  // position
         {{0x1D, 0x46, 0x7C}, 4},
         {{0x1D, 0x46, 0x88}, 4},
-        {{0x1D, 0x46, 0x01}, 4},            // unknown: one argument byte
+        {{0x1D, 0x46, 0x01}, 4},  // unknown: one argument byte
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FrameLength(c.head.data(), c.head.size()), c.expected) << "head " << Hex(c.head);
@@ -44,9 +44,9 @@ TEST(FrameLength, FollowsTheCodeAndLengthByte) {
 struct SetCase {
     const char* what;
     Bytes frame;
-    std::uint8_t status;                 // byte 3 of the reply
+    std::uint8_t status;  // byte 3 of the reply
     int Settings::*member;
-    int stored;                          // the member afterwards
+    int stored;  // the member afterwards
 };
 
 const int kUnchanged = -1000;
@@ -90,7 +90,7 @@ TEST(AnswerFrame, StoresInRangeValuesAndRefusesTheRest) {
     };
     for (const auto& c : cases) {
         Settings settings;
-        settings.chineseCode = 0;   // so that both Chinese codes show a change
+        settings.chineseCode = 0;  // so that both Chinese codes show a change
         const int before = settings.*(c.member);
         const auto answer = AnswerFrame(c.frame, &settings);
         const Bytes expected = {0x1D, 0x46, c.frame[2], c.status};
@@ -141,7 +141,7 @@ TEST(AnswerFrame, SetsTexts) {
     EXPECT_EQ(Hex(answer.bytes), "1D 46 77 00");
     EXPECT_EQ(settings.password, "9876");
 
-    answer = AnswerFrame({0x1D, 0x46, 0x77, 1, 0x0D}, &settings);   // empty password
+    answer = AnswerFrame({0x1D, 0x46, 0x77, 1, 0x0D}, &settings);  // empty password
     EXPECT_EQ(Hex(answer.bytes), "1D 46 77 00");
     EXPECT_EQ(settings.password, "");
 

@@ -46,7 +46,7 @@ protected:
         return client_.ReadUpTo(replyBytes, kReplyWaitMs);
     }
 
-    std::ostringstream log_;   // read only after Stop()
+    std::ostringstream log_;  // read only after Stop()
     VirtualPrinter printer_{&log_};
     PtyClient client_;
 };
@@ -70,16 +70,25 @@ TEST_F(PrinterTest, StoresEverySettingAndAnswersIt) {
         {"mark", {0x1D, 0x46, 0x7D, 6}, "1D 46 7D 00", [](const Settings& s) { return s.markSensitivity; }, 6},
         {"gap", {0x1D, 0x46, 0x7E, 2}, "1D 46 7E 00", [](const Settings& s) { return s.gapSensitivity; }, 2},
         {"bt mode", {0x1D, 0x46, 0x7F, 1}, "1D 46 7F 00", [](const Settings& s) { return s.btMode; }, 1},
-        {"position", {0x1D, 0x46, 0x82, 0x80, 0, 0, 0, 0x1C}, "1D 46 82 00",
-         [](const Settings& s) { return s.position; }, -28},
+        {"position",
+         {0x1D, 0x46, 0x82, 0x80, 0, 0, 0, 0x1C},
+         "1D 46 82 00",
+         [](const Settings& s) { return s.position; },
+         -28},
         {"language", {0x1D, 0x46, 0x7B, 0}, "1D 46 7B 00", [](const Settings& s) { return s.language; }, 0},
         {"sensor", {0x1D, 0x46, 0x86, 3}, "1D 46 86 00", [](const Settings& s) { return s.paperSensor; }, 3},
         {"cmd set", {0x1D, 0x46, 0x87, 1}, "1D 46 87 00", [](const Settings& s) { return s.commandSet; }, 1},
         {"width", {0x1D, 0x46, 0x88, 4}, "1D 46 88 00", [](const Settings& s) { return s.paperWidth; }, 4},
-        {"darkness out of range", {0x1D, 0x46, 0x7C, 9}, "1D 46 7C FF",
-         [](const Settings& s) { return s.darkness; }, 4},
-        {"position out of range", {0x1D, 0x46, 0x82, 0x00, 0, 0, 1, 0x2C}, "1D 46 82 FF",
-         [](const Settings& s) { return s.position; }, -28},
+        {"darkness out of range",
+         {0x1D, 0x46, 0x7C, 9},
+         "1D 46 7C FF",
+         [](const Settings& s) { return s.darkness; },
+         4},
+        {"position out of range",
+         {0x1D, 0x46, 0x82, 0x00, 0, 0, 1, 0x2C},
+         "1D 46 82 FF",
+         [](const Settings& s) { return s.position; },
+         -28},
     };
     for (const auto& c : cases) {
         const Bytes reply = Exchange(c.frame, 4);

@@ -18,7 +18,7 @@ using vprinter_test::Hex;
 struct Built {
     std::string what;
     Bytes frame;
-    bool read;   // asks for a value, not a change
+    bool read;  // asks for a value, not a change
 };
 
 template <typename Build>
@@ -79,7 +79,8 @@ TEST(ProtocolFrames, EachIsAnsweredInTheFormItExpects) {
         const vprinter::Answer answer = vprinter::AnswerFrame(built.frame, &settings);
         const Bytes& reply = answer.bytes;
         ASSERT_GE(reply.size(), 4u) << built.what;
-        EXPECT_EQ(Hex(Bytes(reply.begin(), reply.begin() + 3)), Hex(Bytes(built.frame.begin(), built.frame.begin() + 3)))
+        EXPECT_EQ(Hex(Bytes(reply.begin(), reply.begin() + 3)),
+                  Hex(Bytes(built.frame.begin(), built.frame.begin() + 3)))
             << built.what << ": header and code";
         if (built.read) {
             EXPECT_TRUE(answer.isValue) << built.what;

@@ -82,16 +82,14 @@ Bytes PtyClient::ReadUpTo(std::size_t count, int timeoutMs) {
         if (n > 0) {
             got.insert(got.end(), buffer, buffer + n);
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break;   // hung up
+            break;  // hung up
         }
         if (RemainingMs(deadline) == 0) break;
     }
     return got;
 }
 
-Bytes PtyClient::ReadFor(int timeoutMs) {
-    return ReadUpTo(static_cast<std::size_t>(-1), timeoutMs);
-}
+Bytes PtyClient::ReadFor(int timeoutMs) { return ReadUpTo(static_cast<std::size_t>(-1), timeoutMs); }
 
 bool PtyClient::SeesHangup(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

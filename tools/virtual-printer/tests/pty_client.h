@@ -18,7 +18,7 @@ public:
     PtyClient(const PtyClient&) = delete;
     PtyClient& operator=(const PtyClient&) = delete;
 
-    bool Open(const std::string& path);   // raw mode, non-blocking
+    bool Open(const std::string& path);  // raw mode, non-blocking
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 

@@ -15,6 +15,9 @@ start_display
 trap stop_display EXIT INT TERM
 
 status=0
+echo "== Format"
+"$top/scripts/format.sh" --check || status=1
+
 echo "== Unit, virtual printer, Wine and end-to-end tests"
 (cd "$build/native" && ctest --output-on-failure --timeout 600) || status=1
 

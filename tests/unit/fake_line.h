@@ -31,7 +31,8 @@ public:
     bool Write(const std::uint8_t*, std::size_t, TimePoint, std::string*) override { return true; }
     int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
         while (!script_.empty() && start_ + milliseconds(script_.front().atMs) <= clock_.now) Take();
-        if (arrived_.empty()) {
+        // A piece of no bytes is no arrival: wait on for the next.
+        while (arrived_.empty()) {
             if (script_.empty() || start_ + milliseconds(script_.front().atMs) > deadline) {
                 clock_.now = std::max(clock_.now, deadline);
                 return 0;

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <thread>
 
+#include "protocol/hex.h"
+
 namespace fs = std::filesystem;
 
 namespace e2e {
@@ -33,13 +35,8 @@ std::string Unhex(const std::string& hex) {
 }
 
 std::string HexBytes(const std::vector<unsigned char>& bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02x", c);
-        if (!out.empty()) out += ' ';
-        out += b;
-    }
+    std::string out = morvane::HexBytes(bytes.data(), bytes.size());
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 

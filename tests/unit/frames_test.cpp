@@ -1,5 +1,6 @@
 // Command frames: bytes, lengths and operation numbers.
 #include "protocol/frames.h"
+#include "protocol/hex.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,15 +13,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Hex(const Bytes& bytes) {
-    std::string out;
-    char part[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(part, sizeof part, "%02X ", b);
-        out += part;
-    }
-    return out;
-}
+std::string Hex(const Bytes& bytes) { return HexBytes(bytes.data(), bytes.size()); }
 
 // The frame's bytes, checking that its length stays inside the buffer.
 Bytes Sent(const FrameBuffer& buf, const Frame& frame) {

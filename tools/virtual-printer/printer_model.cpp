@@ -1,5 +1,7 @@
 #include "printer_model.h"
 
+#include "protocol/hex.h"
+
 #include <cstdio>
 
 namespace vprinter {
@@ -51,16 +53,7 @@ std::string CutText(const std::string& text) {
     return text.size() > kMaxValueText ? text.substr(0, kMaxValueText) : text;
 }
 
-std::string HexString(const Bytes& bytes) {
-    std::string out;
-    char digits[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        if (i != 0) out += ' ';
-        out += digits;
-    }
-    return out;
-}
+std::string HexString(const Bytes& bytes) { return morvane::HexBytes(bytes.data(), bytes.size()); }
 
 int BaudForSetting(int value) {
     static constexpr int kSpeeds[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};

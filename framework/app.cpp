@@ -40,15 +40,6 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return 0; }
 
-int CWinApp::Run() {
-    MSG msg;
-    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
-    return ExitInstance();
-}
-
 void CWinApp::OnHelp() {}
 
 CWinApp* AfxGetApp() { return g_app; }
@@ -59,8 +50,6 @@ HINSTANCE AfxGetInstanceHandle() {
 }
 
 void AfxEnableControlContainer() { g_controlContainerRequested = true; }
-
-bool AfxControlContainerEnabled() { return g_controlContainerRequested; }
 
 void AfxInitCommonControls() {
     static bool done = false;
@@ -104,8 +93,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (app == nullptr) return -1;
     app->m_hInstance = instance;
     try {
-        if (!app->InitInstance()) return app->ExitInstance();
-        return app->Run();
+        // The program runs its one modal dialog inside InitInstance; there is
+        // no message loop of the application's own to run after it.
+        app->InitInstance();
+        return app->ExitInstance();
     } catch (...) {
         return -1;
     }

@@ -157,16 +157,12 @@ public:
     int AddString(const char* text);
     int SetCurSel(int index);
     int GetCurSel() const;
-    int GetCount() const;
-    void GetLBText(int index, std::string& text) const;
 };
 
 class CSpinButtonCtrl : public CWnd {
 public:
     CWnd* SetBuddy(CWnd* buddy);
-    CWnd* GetBuddy() const;
     void SetRange32(int lower, int upper);
-    void GetRange32(int& lower, int& upper) const;
 };
 
 // ---------------------------------------------------------------------------
@@ -232,7 +228,6 @@ public:
 
     virtual BOOL InitInstance();
     virtual int ExitInstance();
-    virtual int Run();
 
     // The standard Help command. The program ships no help file, so there is
     // nothing to open; the command is accepted and ends here.
@@ -255,7 +250,6 @@ HINSTANCE AfxGetInstanceHandle();
 // ActiveX host: the call only records that the program asked for one
 // (it initialises neither COM nor OLE).
 void AfxEnableControlContainer();
-bool AfxControlContainerEnabled();
 
 // Registers the common control classes the templates use (up-down control).
 void AfxInitCommonControls();

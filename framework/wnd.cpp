@@ -181,29 +181,12 @@ int CComboBox::SetCurSel(int index) {
 
 int CComboBox::GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL, 0, 0)); }
 
-int CComboBox::GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT, 0, 0)); }
-
-void CComboBox::GetLBText(int index, std::string& text) const {
-    text.clear();
-    LRESULT length = SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR || length <= 0) return;
-    std::vector<char> buf(static_cast<size_t>(length) + 1, '\0');
-    LRESULT got = SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.data()));
-    if (got > 0) text.assign(buf.data(), static_cast<size_t>(got));
-}
-
 CWnd* CSpinButtonCtrl::SetBuddy(CWnd* buddy) {
     HWND old =
         reinterpret_cast<HWND>(SendMessage(UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy ? buddy->m_hWnd : nullptr), 0));
     return FromHandle(old);
 }
 
-CWnd* CSpinButtonCtrl::GetBuddy() const { return FromHandle(reinterpret_cast<HWND>(SendMessage(UDM_GETBUDDY, 0, 0))); }
-
 void CSpinButtonCtrl::SetRange32(int lower, int upper) {
     SendMessage(UDM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
-}
-
-void CSpinButtonCtrl::GetRange32(int& lower, int& upper) const {
-    SendMessage(UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lower), reinterpret_cast<LPARAM>(&upper));
 }

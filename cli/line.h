@@ -29,6 +29,9 @@ public:
     // Waits until at least one byte is there or the deadline passes; returns
     // the bytes read (at most `max`), 0 at the deadline, -1 when the line failed.
     virtual int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) = 0;
+    // The quiet after a reply that proves no more bytes of it are coming:
+    // a USB-serial adapter holds bytes back for its latency timer.
+    virtual std::chrono::milliseconds MinimumSettle() const { return std::chrono::milliseconds(0); }
 };
 
 // Whether this platform can reach such a port at all; *why says it when not.

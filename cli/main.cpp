@@ -122,6 +122,13 @@ bool BuildRequests(const std::string& command, const Options& o, std::vector<Req
     return true;
 }
 
+bool SameDevice(const std::string& a, const std::string& b) {
+    std::error_code ec1, ec2;
+    const auto ca = std::filesystem::weakly_canonical(a, ec1);
+    const auto cb = std::filesystem::weakly_canonical(b, ec2);
+    return ec1 || ec2 ? a == b : ca == cb;
+}
+
 bool ResolvePorts(const std::vector<std::string>& names, std::vector<PortName>* ports, std::string* error) {
     for (const std::string& name : names) {
         const std::optional<PortName> port = ParsePortName(name);
@@ -133,6 +140,16 @@ bool ResolvePorts(const std::vector<std::string>& names, std::vector<PortName>* 
         if (!CheckPortName(*port, &why)) {
             *error = "port \"" + name + "\": " + why;
             return false;
+        }
+        // Two jobs on one printer would read each other's replies.
+        for (const PortName& earlier : *ports) {
+            const bool same = port->kind == PortName::Kind::Device
+                                  ? earlier.kind == port->kind && SameDevice(earlier.text, port->text)
+                                  : earlier.kind == port->kind && earlier.number == port->number;
+            if (same) {
+                *error = "port \"" + name + "\" is given twice (as \"" + earlier.text + "\")";
+                return false;
+            }
         }
         ports->push_back(*port);
     }
@@ -198,7 +215,7 @@ int Run(const std::string& command, const Options& o) {
     run.codePage = page;
     if (o.trace) run.trace = PrintError;
     const LineOpener open = [](const PortName& p, int baud, std::string* why) { return OpenLine(p, baud, why); };
-    const bool progress = ports.size() > 1 && StandardErrorIsTerminal() && !o.trace;
+    const auto progressFor = [&] { return ports.size() > 1 && StandardErrorIsTerminal() && !o.trace; };
 
     if (command == "probe") {
         if (ports.empty()) {
@@ -217,7 +234,7 @@ int Run(const std::string& command, const Options& o) {
         }
         std::vector<Outcome> found(ports.size());
         std::atomic<std::size_t> none{0};
-        ForEachPort(ports.size(), progress, none, 0,
+        ForEachPort(ports.size(), progressFor(), none, 0,
                     [&](std::size_t i) { found[i] = ProbePrinter(ports[i], run, open, SystemClock()); });
         for (const Outcome& f : found) Print(FormatProbe(f, o.json));
         if (ports.size() > 1) {
@@ -256,7 +273,7 @@ int Run(const std::string& command, const Options& o) {
 
     std::vector<std::vector<Outcome>> outcomes(ports.size());
     std::atomic<std::size_t> done{0};
-    ForEachPort(ports.size(), progress, done, ports.size() * requests.size(),
+    ForEachPort(ports.size(), progressFor(), done, ports.size() * requests.size(),
                 [&](std::size_t i) { outcomes[i] = RunPrinter(ports[i], steps[i], run, open, SystemClock(), &done); });
     std::vector<Outcome> all;
     for (const auto& perPort : outcomes)

@@ -91,7 +91,9 @@ Reply ReadReply(Line& line, Clock& clock, ReplyForm form, int baud, std::chrono:
         // A 5th byte within the settle time makes it a reply of the wrong
         // length, which the dialog counts as no answer.
         std::uint8_t extra[16];
-        const TimePoint settled = std::min(deadline, clock.Now() + SettleTime(baud));
+        // Not cut short by the deadline: a reply complete just before it is
+        // judged like any other.
+        const TimePoint settled = clock.Now() + std::max(SettleTime(baud), line.MinimumSettle());
         const int n = line.Read(extra, sizeof extra, settled);
         if (n > 0) {
             reply.bytes.assign(buf.begin(), buf.begin() + got);

@@ -11,6 +11,10 @@ namespace {
 // Writing a frame of at most 25 bytes takes milliseconds at any speed; a
 // line that takes longer is stuck (flow control, a driver that hangs).
 constexpr std::chrono::milliseconds kWriteBound{1000};
+// After no answer: the quiet that shows a late reply is over, and the most
+// the command waits for it.
+constexpr std::chrono::milliseconds kQuiet{50};
+constexpr std::chrono::milliseconds kQuietBound{1000};
 
 long long Elapsed(Clock& clock, TimePoint since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() - since).count();
@@ -28,8 +32,12 @@ struct Exchange {
     const std::string& port;
     TimePoint start;
     int baud;
+    bool lastUnanswered = false;
 
     Reply Run(const std::uint8_t* frame, int length, ReplyForm form) {
+        // A reply that did not come in time may still be on its way: let the
+        // line fall quiet, so that it is not taken for the next one's.
+        if (lastUnanswered) WaitForQuiet();
         line.DiscardInput();
         Trace("tx", frame, static_cast<std::size_t>(length));
         std::string error;
@@ -41,7 +49,14 @@ struct Exchange {
         }
         Reply reply = ReadReply(line, clock, form, line.IsSerial() ? baud : 0, options.timeout);
         if (!reply.bytes.empty()) Trace("rx", reply.bytes.data(), reply.bytes.size());
+        lastUnanswered = reply.result == Result::NoAnswer;
         return reply;
+    }
+
+    void WaitForQuiet() {
+        const TimePoint giveUp = clock.Now() + kQuietBound;
+        std::uint8_t drop[64];
+        while (clock.Now() < giveUp && line.Read(drop, sizeof drop, clock.Now() + kQuiet) > 0) {}
     }
 
     void Trace(const char* direction, const std::uint8_t* bytes, std::size_t size) {

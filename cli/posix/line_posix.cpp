@@ -5,7 +5,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,7 +42,10 @@ std::string Errno(const char* what) { return std::string(what) + ": " + std::str
 class PosixLine : public Line {
 public:
     PosixLine(int fd, bool tty) : fd_(fd), tty_(tty) {}
-    ~PosixLine() override { close(fd_); }
+    ~PosixLine() override {
+        if (tty_) ioctl(fd_, TIOCNXCL);  // the lock outlives us while another holds the tty
+        close(fd_);
+    }
     PosixLine(const PosixLine&) = delete;
     PosixLine& operator=(const PosixLine&) = delete;
 
@@ -74,9 +82,13 @@ public:
 
     void DiscardInput() override {
         if (tty_) tcflush(fd_, TCIFLUSH);
+        // Bounded: a line that never stops talking must not hold us here.
         std::uint8_t drain[256];
-        while (read(fd_, drain, sizeof drain) > 0) {}
+        for (int i = 0; i < kMaxDrainReads && read(fd_, drain, sizeof drain) > 0; ++i) {}
     }
+
+    std::chrono::milliseconds MinimumSettle() const override { return settle_; }
+    void SetMinimumSettle(std::chrono::milliseconds settle) { settle_ = settle; }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
         std::size_t sent = 0;
@@ -121,9 +133,25 @@ public:
     }
 
 private:
+    static constexpr int kMaxDrainReads = 64;
     int fd_;
     bool tty_;
+    std::chrono::milliseconds settle_{0};
 };
+
+// A USB-serial adapter (ttyUSBn, ttyACMn) passes bytes on at every tick of
+// its latency timer (16 ms by default): wait a tick and a little more.
+std::chrono::milliseconds AdapterLatency(const std::string& path) {
+    char real[PATH_MAX];
+    if (realpath(path.c_str(), real) == nullptr) return std::chrono::milliseconds(0);
+    const std::string full(real);
+    const std::string name = full.substr(full.find_last_of('/') + 1);
+    std::ifstream timer("/sys/class/tty/" + name + "/device/latency_timer");
+    int ms = 0;
+    if (timer >> ms && ms > 0) return std::chrono::milliseconds(ms + 2);
+    if (name.rfind("ttyACM", 0) == 0 || name.rfind("ttyUSB", 0) == 0) return std::chrono::milliseconds(18);
+    return std::chrono::milliseconds(0);
+}
 
 // USBn: and LPTn on Linux: the n-th USB printer and the n-th parallel port.
 std::string DevicePath(const PortName& port) {
@@ -151,7 +179,10 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
         *error = Errno(path.c_str());
         return nullptr;
     }
+    // One program on a printer at a time: a second opener would read our replies.
+    if (isatty(fd) == 1) ioctl(fd, TIOCEXCL);
     auto line = std::make_unique<PosixLine>(fd, isatty(fd) == 1);
+    line->SetMinimumSettle(AdapterLatency(path));
     if (!line->SetSpeed(baud, error)) return nullptr;
     return line;
 }

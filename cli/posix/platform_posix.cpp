@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <unistd.h>
@@ -26,12 +27,18 @@ void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& jo
     std::condition_variable cv;
     std::size_t left = count;
     std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < count; ++i)
-        threads.emplace_back([&, i] {
-            job(i);
-            std::lock_guard<std::mutex> lock(mu);
-            if (--left == 0) cv.notify_all();
-        });
+    const auto run = [&](std::size_t i) {
+        job(i);
+        std::lock_guard<std::mutex> lock(mu);
+        if (--left == 0) cv.notify_all();
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            threads.emplace_back(run, i);
+        } catch (const std::system_error&) {
+            run(i);  // no thread to be had: run it here
+        }
+    }
     {
         std::unique_lock<std::mutex> lock(mu);
         while (!cv.wait_for(lock, std::chrono::milliseconds(tickMs), [&] { return left == 0; })) {

@@ -54,13 +54,19 @@ bool EncodeText(const CodePage& page, std::string_view utf8, std::string* bytes)
     }
     const std::wstring wide = Widen(CP_UTF8, utf8, MB_ERR_INVALID_CHARS);
     if (wide.empty()) return utf8.empty();
-    BOOL lossy = FALSE;
-    const int n =
-        WideCharToMultiByte(page.number, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, &lossy);
-    if (n <= 0 || lossy) return false;
+    // No best-fit look-alikes ("Ł" as "L"): a character the page lacks is
+    // refused, and the round trip proves the text comes back as it went.
+    const unsigned n0 = page.number;
+    const bool plainFlags =
+        n0 == 42 || n0 == 54936 || n0 == 65000 || (n0 >= 50220 && n0 <= 50229) || (n0 >= 57002 && n0 <= 57011);
+    const DWORD flags = plainFlags ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(page.number, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    if (n <= 0) return false;
     bytes->resize(static_cast<std::size_t>(n));
-    WideCharToMultiByte(page.number, 0, wide.data(), static_cast<int>(wide.size()), bytes->data(), n, nullptr, &lossy);
-    return !lossy;
+    WideCharToMultiByte(page.number, flags, wide.data(), static_cast<int>(wide.size()), bytes->data(), n, nullptr,
+                        nullptr);
+    return Widen(page.number, *bytes, 0) == wide;
 }
 
 std::string DecodeText(const CodePage& page, std::string_view bytes) {

@@ -41,6 +41,9 @@ public:
     SerialLine& operator=(const SerialLine&) = delete;
 
     bool IsSerial() const override { return true; }
+    // Windows does not say whether a COM port is a USB-serial adapter, and
+    // adapters pass bytes on every 16 ms: wait longer than that.
+    std::chrono::milliseconds MinimumSettle() const override { return std::chrono::milliseconds(20); }
 
     bool SetSpeed(int baud, std::string* error) override {
         DCB dcb{};
@@ -98,21 +101,48 @@ private:
     HANDLE h_;
 };
 
+// The port library was written for the dialog's one thread: a batch on
+// several USB or LPT ports takes turns at it.
+class LibraryLock {
+public:
+    LibraryLock() { EnterCriticalSection(&Section()); }
+    ~LibraryLock() { LeaveCriticalSection(&Section()); }
+    LibraryLock(const LibraryLock&) = delete;
+    LibraryLock& operator=(const LibraryLock&) = delete;
+
+private:
+    static CRITICAL_SECTION& Section() {
+        static struct Holder {
+            Holder() { InitializeCriticalSection(&section); }
+            CRITICAL_SECTION section;
+        } holder;
+        return holder.section;
+    }
+};
+
 class LibraryLine : public Line {
 public:
     LibraryLine(const PortLibraryCalls& lib, std::string name) : lib_(lib), name_(std::move(name)) {}
-    ~LibraryLine() override { lib_.ClosePort(name_.c_str()); }
+    ~LibraryLine() override {
+        LibraryLock lock;
+        lib_.ClosePort(name_.c_str());
+    }
 
     bool IsSerial() const override { return false; }
     bool SetSpeed(int, std::string*) override { return true; }
 
     void DiscardInput() override {
         unsigned char drain[kLibraryDrainCount];
+        LibraryLock lock;
         lib_.ReadData(name_.c_str(), drain, sizeof drain);
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint, std::string* error) override {
-        const int n = lib_.SendData(name_.c_str(), data, static_cast<int>(size));
+        int n = 0;
+        {
+            LibraryLock lock;
+            n = lib_.SendData(name_.c_str(), data, static_cast<int>(size));
+        }
         if (n != static_cast<int>(size)) {
             *error = "the port library sent " + std::to_string(n) + " of " + std::to_string(size) + " bytes";
             return false;
@@ -122,7 +152,11 @@ public:
 
     int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
         for (;;) {
-            const int n = lib_.ReadData(name_.c_str(), buf, static_cast<int>(max));
+            int n = 0;
+            {
+                LibraryLock lock;
+                n = lib_.ReadData(name_.c_str(), buf, static_cast<int>(max));
+            }
             // A library that claims more than it was asked for gave no more.
             if (n > 0) return std::min(n, static_cast<int>(max));
             if (MsUntil(deadline) <= 0) return 0;
@@ -156,6 +190,7 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
         const PortLibraryCalls* lib = PortLibrary(error);
         if (lib == nullptr) return nullptr;
         const std::string name = LibraryName(port);
+        LibraryLock lock;
         lib->ClosePort(name.c_str());
         lib->SetComParam(name.c_str(), kLibraryBaud, 8, 'N', 1, kLibraryFlags);
         return std::make_unique<LibraryLine>(*lib, name);

@@ -45,7 +45,13 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return args;
 }
 
-void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
+void PrepareConsole() {
+    SetConsoleOutputCP(CP_UTF8);
+    // The progress line clears itself with an escape sequence.
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(err, &mode)) SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
@@ -69,10 +75,13 @@ void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& jo
     // WaitForMultipleObjects takes at most 64 handles at a time.
     for (std::size_t at = 0; at < threads.size();) {
         const DWORD n = static_cast<DWORD>(std::min<std::size_t>(threads.size() - at, MAXIMUM_WAIT_OBJECTS));
-        if (WaitForMultipleObjects(n, threads.data() + at, TRUE, tickMs) == WAIT_TIMEOUT) {
+        const DWORD r = WaitForMultipleObjects(n, threads.data() + at, TRUE, tickMs);
+        if (r == WAIT_TIMEOUT) {
             tick();
             continue;
         }
+        if (r == WAIT_FAILED)  // never leave a job running on what we free
+            for (DWORD k = 0; k < n; ++k) WaitForSingleObject(threads[at + k], INFINITE);
         at += n;
     }
     for (HANDLE t : threads) CloseHandle(t);

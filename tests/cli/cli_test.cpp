@@ -217,6 +217,7 @@ TEST_F(CliTest, BadUsageExitsTwoNamesTheCulpritAndSendsNothing) {
         {{"set", "darkness=4", "-p", "COM3"}, "COM3"},
         {{"set", "darkness=4", "-p", "nothing-at-all"}, "nothing-at-all"},
         {{"set", "darkness=4", "--codepage", "klingon"}, "klingon"},
+        {{"set", "darkness=4", "-p", Port()}, "given twice"},
     };
     for (const auto& c : cases) {
         const CommandResult r = Cli(c.args);

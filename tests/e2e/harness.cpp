@@ -41,6 +41,7 @@ std::string HexBytes(const std::vector<unsigned char>& bytes) {
 }
 
 std::string Paths::WinBuild() { return MORVANE_WIN_BUILD_DIR; }
+std::string Paths::WinTestBuild() { return MORVANE_WIN_TEST_BUILD_DIR; }
 std::string Paths::Prefix() { return MORVANE_WINEPREFIX; }
 std::string Paths::Artifacts() {
     std::string dir = MORVANE_ARTIFACT_DIR;
@@ -76,7 +77,7 @@ RunFolder::RunFolder(Library library, bool withSkin) {
     if (library == Library::Real)
         fs::copy_file(product / "TarnPortDll.dll", fs::path(path_) / "TarnPortDll.dll");
     else if (library == Library::Fake)
-        fs::copy_file(fs::path(Paths::WinBuild()) / "e2e" / "fake-port-library" / "TarnPortDll.dll",
+        fs::copy_file(fs::path(Paths::WinTestBuild()) / "e2e" / "fake-port-library" / "TarnPortDll.dll",
                       fs::path(path_) / "TarnPortDll.dll");
 }
 
@@ -107,7 +108,7 @@ Driver& Driver::Get() {
     Driver& driver = Instance();
     if (!driver.process_) {
         driver.process_ = std::make_unique<Process>();
-        std::string exe = Paths::WinBuild() + "/e2e/morvane_driver.exe";
+        std::string exe = Paths::WinTestBuild() + "/e2e/morvane_driver.exe";
         driver.process_->Start({"wine", exe}, WineEnv(), "", true);
     }
     return driver;

@@ -68,9 +68,10 @@ std::string HexBytes(const std::vector<unsigned char>& bytes);  // "1d 46 7c 04"
 
 // Paths fixed at configure time, and the shared Wine prefix.
 struct Paths {
-    static std::string WinBuild();   // the Windows build tree
-    static std::string Prefix();     // WINEPREFIX
-    static std::string Artifacts();  // screenshots go here
+    static std::string WinBuild();      // the Windows program's build tree
+    static std::string WinTestBuild();  // the Windows test programs' tree
+    static std::string Prefix();        // WINEPREFIX
+    static std::string Artifacts();     // screenshots go here
 };
 
 // Base environment for every Windows process a test starts.

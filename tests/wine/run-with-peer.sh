@@ -12,7 +12,7 @@ set -u
 peer_bin=$1 wine_run=$2 prefix=$3 work=$4
 shift 4
 
-[ -f "$1" ] || { echo "$1 is missing: build the Windows tree (MORVANE_WIN_BUILD_DIR) first" >&2; exit 1; }
+[ -f "$1" ] || { echo "$1 is missing: build the Windows test programs (MORVANE_WIN_TEST_BUILD_DIR) first" >&2; exit 1; }
 
 "$(dirname "$0")/ensure-prefix.sh" "$prefix" || exit 1
 rm -rf "$work"

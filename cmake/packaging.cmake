@@ -39,13 +39,14 @@ else()
   set(CPACK_STRIP_FILES ON)
 
   install(TARGETS morvane-cli virtual-printer RUNTIME DESTINATION bin)
-  # Manual pages are installed gzipped, as Debian has them.
+  # Manual pages carry the project's version and are installed gzipped, as
+  # Debian has them.
   set(man_pages)
   foreach(page morvane-cli.1 virtual-printer.1)
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/man/${page}.in ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-      COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/packaging/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
-      DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/${page})
+      COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+      DEPENDS ${CMAKE_BINARY_DIR}/man/${page})
     list(APPEND man_pages ${CMAKE_BINARY_DIR}/man/${page}.gz)
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${man_pages})

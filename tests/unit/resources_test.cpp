@@ -374,7 +374,8 @@ void CheckTemplate(const ResourceScript& rc, bool chinese) {
     EXPECT_EQ(rc.dialogRect, (Rect{0, 0, 336, 297})) << lang << ": got " << ToString(rc.dialogRect);
     EXPECT_EQ(Styles(rc.style), Styles("DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU"))
         << lang << ": got style " << rc.style;
-    const std::string caption = chinese ? "MorvaneV1.3.5.0" : "Morvane V1.3.5.0";
+    // The captions carry the project's one version.
+    const std::string caption = std::string(chinese ? "MorvaneV" : "Morvane V") + MORVANE_VERSION;
     EXPECT_EQ(rc.caption, caption) << lang << ": got caption \"" << rc.caption << "\", expected \"" << caption << "\"";
     EXPECT_EQ(rc.font, "10, \"System\"") << lang << ": got font " << rc.font;
 

@@ -34,16 +34,15 @@ pids="$pids $!"
 i=0
 while { [ ! -e "$prefix/cables/com1" ] || [ ! -e "$run/usb1-cable" ]; } && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 
-# The port library reaches USB1: through the virtual printer's cable.
-usb_cable="Z:$(printf '%s' "$run/usb1-cable" | tr '/' '\\')"
-printf '[Ports]\r\nUSB1=%s\r\n' "$usb_cable" > "$run/Morvane/TarnPort.ini"
-
 echo "Morvane.exe is starting; the virtual printers answer on COM1: and USB1:."
 echo "Their logs: $run/com1-printer.log, $run/usb1-printer.log"
 # The program runs in a Wine session (display and server) of its own.
 cd "$run/Morvane"
 export headless run
 "$top/tests/wine/wine-session.sh" "$prefix" sh -c '
+  # The port library reaches USB1: through the cable of the virtual printer,
+  # named as Wine names it.
+  printf "[Ports]\r\nUSB1=%s\r\n" "$(winepath -w "$run/usb1-cable")" > TarnPort.ini
   WINEDLLOVERRIDES="mscoree,mshtml=" wine Morvane.exe &
   app=$!
   if [ "$headless" = 1 ]; then

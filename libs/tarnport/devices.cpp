@@ -12,6 +12,7 @@
 #include "libs/common/scoped_handle.h"
 #include "libs/tarnport/ini_parse.h"
 #include "libs/tarnport/text.h"
+#include "libs/tarnport/wine_path.h"
 
 namespace tarnport {
 namespace {
@@ -79,9 +80,7 @@ std::string WineDosDevicesDir() {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return {};
     path.resize(slash + 1);
-    std::string windows = "Z:";
-    for (char c : path) windows += c == '/' ? '\\' : c;
-    return windows;
+    return WinePathOf(path);
 }
 
 // COMn and LPTn as the system knows them. Wine's device namespace lists only

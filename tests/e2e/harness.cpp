@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "libs/tarnport/wine_path.h"
 #include "protocol/hex.h"
 
 namespace fs = std::filesystem;
@@ -87,10 +88,7 @@ RunFolder::~RunFolder() {
 }
 
 std::string RunFolder::WinPath(const std::string& file) const {
-    std::string p = "Z:" + (fs::path(path_) / file).string();
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    return p;
+    return tarnport::WinePathOf((fs::path(path_) / file).string());
 }
 
 void RunFolder::WriteFile(const std::string& name, const std::string& contents) const {

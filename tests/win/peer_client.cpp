@@ -37,12 +37,6 @@ std::string ToHex(const Bytes& bytes) {
     return out.empty() ? "-" : out;
 }
 
-std::string WinePathOf(const std::string& unixPath) {
-    std::string out = "Z:";
-    for (char c : unixPath) out += c == '/' ? '\\' : c;
-    return out;
-}
-
 PeerClient::~PeerClient() {
     if (socket_ != kNoSocket) closesocket(static_cast<SOCKET>(socket_));
 }

@@ -59,9 +59,6 @@ private:
     std::string pending_;
 };
 
-// "/tmp/x/usb1" -> "Z:\tmp\x\usb1": how Wine reaches a Linux path.
-std::string WinePathOf(const std::string& unixPath);
-
 std::string ToHex(const Bytes& bytes);
 
 }  // namespace morvane::test

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "libs/tarnport/tarnport.h"
+#include "libs/tarnport/wine_path.h"
 #include "tests/win/peer_client.h"
 
 namespace {
@@ -234,7 +235,7 @@ protected:
         std::string key(r.port);
         if (key.back() == ':') key.pop_back();
         if (r.throughIni)
-            ini_ = std::make_unique<IniFile>("[Ports]\n" + key + "=" + morvane::test::WinePathOf(unixPath) + "\n");
+            ini_ = std::make_unique<IniFile>("[Ports]\n" + key + "=" + tarnport::WinePathOf(unixPath) + "\n");
     }
     void TearDown() override {
         PeerTest::TearDown();
@@ -360,7 +361,7 @@ class SettingsTest : public PeerTest {};
 TEST_F(SettingsTest, ArgumentsReachTheLineOrAreRefused) {
     const std::string unixPath = peer_.Link("@usb1");
     ASSERT_FALSE(unixPath.empty());
-    IniFile ini("[Ports]\nUSB1=" + morvane::test::WinePathOf(unixPath) + "\n");
+    IniFile ini("[Ports]\nUSB1=" + tarnport::WinePathOf(unixPath) + "\n");
     const LineCase cases[] = {
         {8, 'N', 1, 2, 1, 0, 0, 0},  // what the program asks for
         {8, 'N', 2, 2, 1, 1, 0, 0},  // two stop bits
@@ -391,7 +392,7 @@ TEST_F(SettingsTest, ArgumentsReachTheLineOrAreRefused) {
 TEST_F(PeerTest, DeviceThatIsNoSerialLine) {
     const std::string unixPath = peer_.LinkFifo("@printer3");
     ASSERT_FALSE(unixPath.empty());
-    IniFile ini("[Ports]\nUSB3=" + morvane::test::WinePathOf(unixPath) + "\n");
+    IniFile ini("[Ports]\nUSB3=" + tarnport::WinePathOf(unixPath) + "\n");
     EXPECT_EQ(SetComParam("USB3:", 115200, 8, 'N', 1, 2), 0);
     // The FIFO gives back what was written into it.
     const unsigned char frame[] = {0x1D, 0x46, 0x03};
@@ -423,7 +424,7 @@ DWORD WINAPI ReadOnUsb1(void* p) {
 TEST_F(PeerTest, ClosePortDuringAReadOnAnotherThread) {
     const std::string unixPath = peer_.Link("@usb1");
     ASSERT_FALSE(unixPath.empty());
-    IniFile ini("[Ports]\nUSB1=" + morvane::test::WinePathOf(unixPath) + "\n");
+    IniFile ini("[Ports]\nUSB1=" + tarnport::WinePathOf(unixPath) + "\n");
     ASSERT_EQ(SetComParam("USB1:", 115200, 8, 'N', 1, 2), 1);
     ReaderArgs args;
     HANDLE thread = CreateThread(nullptr, 0, ReadOnUsb1, &args, 0, nullptr);

@@ -1,7 +1,7 @@
 // Resource ids of the program. Ids only: included by C++ and resource scripts.
 #pragma once
 
-#include "framework/stock_ids.h"
+#include "dialog/stock_ids.h"
 
 // Dialog template
 #define IDD_MORVANE2NEW_DIALOG 135

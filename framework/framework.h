@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "framework/stock_ids.h"
+#include "dialog/stock_ids.h"  // the stock ids, kept with the program's other ids
 
 class CCmdTarget;
 class CWnd;

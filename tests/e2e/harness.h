@@ -62,6 +62,7 @@ enum ControlId : int {
 inline const char* kEnglishTitle = "Morvane V" MORVANE_VERSION;
 inline const char* kChineseTitle = "MorvaneV" MORVANE_VERSION;
 
+// The driver's words (tests/common/hex_token.h); a malformed one is no bytes.
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 std::string HexBytes(const std::vector<unsigned char>& bytes);  // "1d 46 7c 04"

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "tests/common/hex_token.h"
+
 namespace morvane::test {
 namespace {
 
@@ -15,26 +17,15 @@ constexpr DWORD kReplyTimeoutMs = 20000;
 
 std::optional<Bytes> ParseHexReply(const std::string& reply) {
     if (reply.rfind("OK ", 0) != 0) return std::nullopt;
-    const std::string hex = reply.substr(3);
-    Bytes out;
-    if (hex == "-") return out;
-    if (hex.size() % 2 != 0) return std::nullopt;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        out.push_back(static_cast<std::uint8_t>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-    }
-    return out;
+    const auto bytes = ParseHexToken(std::string_view(reply).substr(3));
+    if (!bytes) return std::nullopt;
+    return Bytes(bytes->begin(), bytes->end());
 }
 
 }  // namespace
 
 std::string ToHex(const Bytes& bytes) {
-    std::string out;
-    char two[3];
-    for (auto b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        out += two;
-    }
-    return out.empty() ? "-" : out;
+    return HexToken(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 PeerClient::~PeerClient() {

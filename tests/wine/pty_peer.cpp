@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "pty_line.h"
+#include "tests/common/hex_token.h"
 
 namespace {
 
@@ -80,34 +81,6 @@ struct Client {
     std::string in;
     std::optional<PendingRead> read;
 };
-
-std::string ToHex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::optional<std::string> FromHex(const std::string& hex) {
-    if (hex == "-") return std::string();
-    if (hex.size() % 2 != 0) return std::nullopt;
-    std::string out;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const auto nibble = [](char c) -> int {
-            if (c >= '0' && c <= '9') return c - '0';
-            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-            return -1;
-        };
-        const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return out;
-}
 
 bool ValidName(const std::string& name) {
     if (name.empty() || name.size() > 32) return false;
@@ -191,8 +164,7 @@ private:
         return done == bytes.size();
     }
     void FinishRead(Client& client) {
-        const std::string reply =
-            "OK " + (client.read->got.empty() ? std::string("-") : ToHex(client.read->got)) + "\n";
+        const std::string reply = "OK " + morvane::test::HexToken(client.read->got) + "\n";
         client.read.reset();
         Reply(client, reply);
         HandleLines(client);
@@ -296,7 +268,7 @@ std::string Peer::Handle(Client& client, const std::string& line) {
         long ms = -1;
         std::string hex;
         in >> ms >> hex;
-        const auto bytes = FromHex(hex);
+        const auto bytes = morvane::test::ParseHexToken(hex);
         if (ms < 0 || !bytes) return "ERR usage: SEND name ms hex";
         if (ms == 0) return WriteAll(pty->Master(), *bytes) ? "OK" : "ERR write failed";
         sends_.push_back({Clock::now() + std::chrono::milliseconds(ms), name, *bytes});
@@ -304,7 +276,7 @@ std::string Peer::Handle(Client& client, const std::string& line) {
     }
     if (cmd == "DRAIN") {
         const std::string got = ReadAvailable(pty->Master());
-        return "OK " + (got.empty() ? std::string("-") : ToHex(got));
+        return "OK " + morvane::test::HexToken(got);
     }
     if (cmd == "READ") {
         long ms = -1, count = -1;

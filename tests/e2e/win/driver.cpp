@@ -12,27 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/hex_token.h"
+
 namespace {
 
 HWND g_dialog = nullptr;
 
-std::string ToHex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "-" : out;
-}
-
-std::string FromHex(const std::string& hex) {
-    std::string out;
-    if (hex == "-") return out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
-    return out;
-}
+std::string ToHex(const std::string& bytes) { return morvane::test::HexToken(bytes); }
+std::string FromHex(const std::string& hex) { return morvane::test::ParseHexToken(hex).value_or(std::string()); }
 
 std::string Utf8(const wchar_t* wide) {
     char buf[4096] = {};

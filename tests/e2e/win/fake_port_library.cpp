@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "protocol/hex.h"
 
 namespace {
 
@@ -41,13 +44,7 @@ void Log(const std::string& line) {
 }
 
 std::string Hex(const unsigned char* p, int n) {
-    std::string out;
-    char b[4];
-    for (int i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", p[i]);
-        out += b;
-    }
-    return out;
+    return morvane::HexDigits(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)));
 }
 
 bool g_replyDue = false;  // a reply is handed out once per SendData

@@ -17,5 +17,6 @@ TEST(Hex, DigitsRoundTripEveryByteAndRefuseWhatIsNotHex) {
     EXPECT_EQ(ParseHexDigits(text), all);
     EXPECT_EQ(ParseHexDigits("1d46ff"), std::string("\x1D\x46\xFF"));
     EXPECT_EQ(ParseHexDigits(""), std::string());
-    for (const char* bad : {"1", "1D4", "1G", "1D 46", "-", "0x1D"}) EXPECT_EQ(ParseHexDigits(bad), std::nullopt) << bad;
+    for (const char* bad : {"1", "1D4", "1G", "1D 46", "-", "0x1D"})
+        EXPECT_EQ(ParseHexDigits(bad), std::nullopt) << bad;
 }

@@ -1,17 +1,18 @@
 #!/bin/sh
 # Formats the C++ sources with clang-format (.clang-format), or with
-# --check says which files are not formatted and fails.
+# --check says which files are not formatted and fails. New files count
+# before they are added.
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 command -v clang-format >/dev/null || { echo "format.sh: install the Debian package clang-format" >&2; exit 1; }
 if [ "${1:-}" = "--check" ]; then
   bad=""
-  for f in $(git ls-files '*.cpp' '*.h'); do
+  for f in $(git ls-files --cached --others --exclude-standard '*.cpp' '*.h'); do
     clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || bad="$bad $f"
   done
   [ -z "$bad" ] && { echo "format: every file is formatted"; exit 0; }
   echo "format: not formatted (scripts/format.sh mends them):$bad" >&2
   exit 1
 fi
-git ls-files '*.cpp' '*.h' | xargs clang-format -i
+git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i

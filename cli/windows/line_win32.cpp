@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "cli/windows/port_library.h"
+#include "libs/common/scoped_handle.h"
 #include "port/serial_port.h"
 
 namespace morvane::cli {
@@ -35,10 +36,7 @@ long long MsUntil(TimePoint deadline) {
 
 class SerialLine : public Line {
 public:
-    explicit SerialLine(HANDLE h) : h_(h) {}
-    ~SerialLine() override { CloseHandle(h_); }
-    SerialLine(const SerialLine&) = delete;
-    SerialLine& operator=(const SerialLine&) = delete;
+    explicit SerialLine(HANDLE h) : port_(h), h_(h) {}
 
     bool IsSerial() const override { return true; }
     // Windows does not say whether a COM port is a USB-serial adapter, and
@@ -98,7 +96,8 @@ public:
     }
 
 private:
-    HANDLE h_;
+    ScopedHandle port_;  // closes the port with the line
+    const HANDLE h_;
 };
 
 // The port library was written for the dialog's one thread: a batch on

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "libs/common/scoped_handle.h"
+
 namespace morvane::cli {
 
 namespace {
@@ -63,6 +65,7 @@ void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& jo
     }
     std::vector<Job> jobs(count);
     std::vector<HANDLE> threads;
+    std::vector<ScopedHandle> owners;  // closed once every wait below is over
     for (std::size_t i = 0; i < count; ++i) {
         jobs[i] = {&job, i};
         HANDLE t = CreateThread(nullptr, 0, RunJob, &jobs[i], 0, nullptr);
@@ -71,6 +74,7 @@ void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& jo
             continue;
         }
         threads.push_back(t);
+        owners.emplace_back(t);
     }
     // WaitForMultipleObjects takes at most 64 handles at a time.
     for (std::size_t at = 0; at < threads.size();) {
@@ -84,7 +88,6 @@ void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& jo
             for (DWORD k = 0; k < n; ++k) WaitForSingleObject(threads[at + k], INFINITE);
         at += n;
     }
-    for (HANDLE t : threads) CloseHandle(t);
 }
 
 }  // namespace morvane::cli

@@ -7,6 +7,7 @@
 
 #include "cli/line.h"
 #include "cli/windows/port_library.h"
+#include "libs/common/scoped_handle.h"
 
 namespace morvane::cli {
 
@@ -16,9 +17,10 @@ constexpr int kMaxLibraryPorts = 255;
 
 std::vector<PortInfo> SerialPorts() {
     std::vector<PortInfo> ports;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &opened) != ERROR_SUCCESS)
         return ports;
+    const ScopedRegistryKey key(opened);
     for (DWORD i = 0;; ++i) {
         char device[256];
         char name[64];
@@ -26,13 +28,12 @@ std::vector<PortInfo> SerialPorts() {
         DWORD nameSize = sizeof name;
         DWORD type = 0;
         const LONG r =
-            RegEnumValueA(key, i, device, &deviceSize, nullptr, &type, reinterpret_cast<BYTE*>(name), &nameSize);
+            RegEnumValueA(key.Get(), i, device, &deviceSize, nullptr, &type, reinterpret_cast<BYTE*>(name), &nameSize);
         if (r == ERROR_NO_MORE_ITEMS) break;
         if (r != ERROR_SUCCESS || type != REG_SZ) continue;
         name[std::min<DWORD>(nameSize, sizeof name - 1)] = '\0';
         ports.push_back({name, std::string("serial port (") + device + ")", true});
     }
-    RegCloseKey(key);
     std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
         return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
     });

@@ -57,6 +57,14 @@ private:
     Type h_ = Traits::None();
 };
 
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static constexpr Type None() { return nullptr; }
+    static bool IsValid(Type h) { return h != nullptr; }
+    static void Close(Type h) { RegCloseKey(h); }
+};
+
 using ScopedHandle = Scoped<KernelHandleTraits>;
+using ScopedRegistryKey = Scoped<RegistryKeyTraits>;
 
 }  // namespace morvane

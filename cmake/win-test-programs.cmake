@@ -1,7 +1,7 @@
 # The Windows test programs' own tree (MORVANE_MINGW_THREADS=posix). They
 # test the program tree's libraries as built for the product, bound through
 # its import libraries; only what they compile in themselves is built here.
-set(MORVANE_WIN_BUILD_DIR "" CACHE PATH "The Windows program's build tree, whose libraries these programs test")
+set(MORVANE_WIN_BUILD_DIR ${CMAKE_BINARY_DIR}/../win CACHE PATH "The Windows program's build tree, whose libraries these programs test")
 foreach(file Morvane/TarnPortDll.dll libs/tarnport/libTarnPortDll.dll.a
              Morvane/SkinPlusPlusDLL.dll libs/skin/libSkinPlusPlusDLL.dll.a)
   if(NOT EXISTS "${MORVANE_WIN_BUILD_DIR}/${file}")

@@ -9,10 +9,14 @@ command -v clang-format >/dev/null || { echo "format.sh: install the Debian pack
 if [ "${1:-}" = "--check" ]; then
   bad=""
   for f in $(git ls-files --cached --others --exclude-standard '*.cpp' '*.h'); do
+    [ -f "$f" ] || continue  # deleted, not yet staged
     clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || bad="$bad $f"
   done
   [ -z "$bad" ] && { echo "format: every file is formatted"; exit 0; }
   echo "format: not formatted (scripts/format.sh mends them):$bad" >&2
   exit 1
 fi
-git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
+for f in $(git ls-files --cached --others --exclude-standard '*.cpp' '*.h'); do
+  [ -f "$f" ] && clang-format -i "$f"
+done
+exit 0

@@ -42,7 +42,8 @@ export headless run
 "$top/tests/wine/wine-session.sh" "$prefix" sh -c '
   # The port library reaches USB1: through the cable of the virtual printer,
   # named as Wine names it.
-  printf "[Ports]\r\nUSB1=%s\r\n" "$(winepath -w "$run/usb1-cable")" > TarnPort.ini
+  cable=$(winepath -w "$run/usb1-cable") && [ -n "$cable" ] || { echo "winepath failed: USB1: has no cable" >&2; exit 1; }
+  printf "[Ports]\r\nUSB1=%s\r\n" "$cable" > TarnPort.ini
   WINEDLLOVERRIDES="mscoree,mshtml=" wine Morvane.exe &
   app=$!
   if [ "$headless" = 1 ]; then

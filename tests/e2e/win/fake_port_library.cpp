@@ -90,8 +90,11 @@ int WINAPI ReadData(const char* port, unsigned char* buffer, int maxCount) {
     std::string reply = Env("MORVANE_FAKE_REPLY");
     int n = 0;
     if (g_replyDue && !reply.empty()) {
-        for (size_t i = 0; i + 1 < reply.size() && n < maxCount; i += 2)
-            buffer[n++] = static_cast<unsigned char>(std::strtoul(reply.substr(i, 2).c_str(), nullptr, 16));
+        // A reply that is not hex is a mistake in the test: nothing is read.
+        const std::string bytes = morvane::ParseHexDigits(reply).value_or(std::string());
+        if (bytes.empty()) Log("MORVANE_FAKE_REPLY is not hex: " + reply);
+        for (char c : bytes)
+            if (n < maxCount) buffer[n++] = static_cast<unsigned char>(c);
         g_replyDue = false;
     }
     std::string forced = Env("MORVANE_FAKE_READ_RESULT");

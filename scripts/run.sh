@@ -52,4 +52,4 @@ export headless run
     echo "No display: the dialog ran on a virtual one; screenshot in $run/screenshot.png"
     kill "$app" 2>/dev/null
   fi
-  wait "$app" || true'
+  wait "$app" 2>/dev/null || true'

@@ -31,8 +31,20 @@ finish() {
     while kill -0 "$server" 2>/dev/null && [ $i -lt 150 ]; do sleep 0.1; i=$((i + 1)); done
     kill "$server" 2>/dev/null
     wait "$server" 2>/dev/null
+    end_orphans
   fi
   stop_display
+}
+# Now and then Wine's services are still running after the server of a
+# killed session has ended. Only this session's server ran on the prefix, so
+# every Wine process still on it is ours to end.
+end_orphans() {
+  for d in /proc/[0-9]*; do
+    case "$(readlink "$d/exe" 2>/dev/null)" in */wine/wine*) ;; *) continue ;; esac
+    { tr '\0' '\n' <"$d/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
+    echo "wine-session: ending ${d#/proc/}, left running after the Wine server of $prefix" >&2
+    kill -KILL "${d#/proc/}" 2>/dev/null
+  done
 }
 trap finish EXIT
 trap 'exit 143' TERM

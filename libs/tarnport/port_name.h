@@ -1,14 +1,15 @@
-// The port names TarnPortDll answers to: "COMn", "USBn", "LPTn".
+// The port names TarnPortDll answers to: "COMn", "USBn", "LPTn", read as
+// the program and the command read them (port/port_name.h).
 #pragma once
 #include <optional>
 #include <string>
 
+#include "port/port_name.h"
+
 namespace tarnport {
 
-// Port numbers the library looks at: what the port list can show.
-constexpr int kMaxPortNumber = 255;
-
-enum class PortKind { Com, Usb, Lpt };
+using morvane::kMaxPortNumber;
+using PortKind = morvane::PortKind;
 
 struct PortId {
     PortKind kind;

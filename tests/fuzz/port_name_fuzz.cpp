@@ -2,7 +2,7 @@
 // device names. Input: a zero-free name (bytes after a zero are dropped).
 // A name the library takes must come back the same from its own key, with
 // and without ':' and in lower case; a device name is the name itself or
-// "\\.\COMn" with n >= 10, and only for names that start with "COM".
+// "\\.\COMn" with n >= 10, and only for names the library reads as COM ports.
 #include <cctype>
 #include <string>
 
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string device = morvane::SerialDeviceName(name);
     if (device != name) {
-        FUZZ_CHECK(name.rfind("COM", 0) == 0);
+        const auto id = ParsePortName(name.c_str());
+        FUZZ_CHECK(id && id->kind == tarnport::PortKind::Com && id->number >= 10);
         FUZZ_CHECK(device.rfind("\\\\.\\COM", 0) == 0);
         const std::string digits = device.substr(7);
         FUZZ_CHECK(!digits.empty() && digits.size() <= 6 && digits.front() != '0');

@@ -18,8 +18,10 @@ namespace {
 
 constexpr int kMaxFieldChars = 20;  // the three Bluetooth text fields
 constexpr char kInitialPosition[] = "28";
-constexpr int kPositionMin = -255;
-constexpr int kPositionMax = 255;
+// Where the up-down buttons stop; the field itself sends any six-character
+// number (morvane::kPositionMin to kPositionMax), typed in by hand.
+constexpr int kPositionSpinLow = -255;
+constexpr int kPositionSpinHigh = 255;
 
 // The exchange's view of the port the Open button opened.
 class OpenedSerialPort : public morvane::SerialPath {
@@ -163,7 +165,7 @@ BOOL CMorvane2NewDlg::OnInitDialog() {
     m_editPos.m_bAllowMinus = 1;
     m_editPos.SetWindowText(kInitialPosition);
     m_spinPos.SetBuddy(&m_editPos);
-    m_spinPos.SetRange32(kPositionMin, kPositionMax);
+    m_spinPos.SetRange32(kPositionSpinLow, kPositionSpinHigh);
     return TRUE;
 }
 

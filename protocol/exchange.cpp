@@ -10,11 +10,6 @@ namespace morvane {
 
 namespace {
 
-constexpr int kLibraryBaud = 115200;
-constexpr int kLibraryDataBits = 8;
-constexpr char kLibraryParity = 'N';
-constexpr int kLibraryStopBits = 1;
-constexpr int kLibraryFlags = 2;
 constexpr std::uint8_t kUnreadFill = 0xFF;  // so a short reply never looks like a zero status
 
 ExchangeResult Message(int id, MessageIcon icon) {
@@ -78,7 +73,8 @@ ExchangeResult RunLibrary(const std::string& name, const FrameBuffer& sendBuf, i
     const char* port = name.c_str();
     // The library prepares the port afresh for every command.
     library.ClosePort(port);
-    library.SetComParam(port, kLibraryBaud, kLibraryDataBits, kLibraryParity, kLibraryStopBits, kLibraryFlags);
+    library.SetComParam(port, kLibraryLine.baud, kLibraryLine.dataBits, kLibraryLine.parity, kLibraryLine.stopBits,
+                        kLibraryLine.flags);
     pause.Sleep(kLibrarySettleMs);
 
     // Drop whatever was waiting, such as a late answer to an earlier command.

@@ -32,6 +32,18 @@ public:
     virtual int ReadData(const char* port, std::uint8_t* buf, int maxCount) = 0;
 };
 
+// The line every caller of the port library asks it for, whatever the
+// baud-rate list says: 115200 baud, 8 data bits, no parity, 1 stop bit, and
+// the library's flow-control value 2.
+struct LibraryLineSettings {
+    int baud;
+    int dataBits;
+    char parity;
+    int stopBits;
+    int flags;
+};
+constexpr LibraryLineSettings kLibraryLine{115200, 8, 'N', 1, 2};
+
 // Message texts (string-table ids) the exchange can show.
 enum MessageId : int {
     kMsgPrompt = 121,  // caption of every message box

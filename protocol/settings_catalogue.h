@@ -44,6 +44,7 @@ struct Setting {
 };
 
 // The number range the position field can send: six characters of text.
+// (Its up-down buttons go only from -255 to 255: that is the dialog's own.)
 constexpr std::int32_t kPositionMin = -99999;
 constexpr std::int32_t kPositionMax = 999999;
 

@@ -3,7 +3,10 @@
 // until ClosePort or the end of the process.
 //
 // Names: "COMn", "USBn", "LPTn" with n from 1 to 255, a trailing ':' and the
-// letter case do not matter. Where they lead: see devices.h (TarnPort.ini
+// letter case do not matter.
+//
+// Every function may be called from several threads at once: calls on
+// different ports run side by side, transfers on one port take turns. Where they lead: see devices.h (TarnPort.ini
 // beside this DLL first, then the system's own device).
 //
 // SetComParam(name, baud, dataBits 5..8, parity N/O/E/M/S, stopBits 1, 2 or
@@ -66,16 +69,6 @@ enum FlowControl : int {
     kFlowRtsCts = 3,       // RTS/CTS hardware handshake
 };
 
-// A port that is open. The handle closes when the last user lets go, so a
-// ClosePort from another thread never pulls it from under a transfer.
-struct OpenPort {
-    explicit OpenPort(morvane::ScopedHandle h) : owner(std::move(h)), handle(owner.Get()) {}
-
-    const morvane::ScopedHandle owner;
-    const HANDLE handle;
-    bool serialLine = false;
-};
-
 class CriticalSection {
 public:
     CriticalSection() { InitializeCriticalSection(&cs_); }
@@ -98,6 +91,19 @@ public:
 
 private:
     CriticalSection& cs_;
+};
+
+// A port that is open. The handle closes when the last user lets go, so a
+// ClosePort from another thread never pulls it from under a transfer.
+struct OpenPort {
+    explicit OpenPort(morvane::ScopedHandle h) : owner(std::move(h)), handle(owner.Get()) {}
+
+    const morvane::ScopedHandle owner;
+    const HANDLE handle;
+    bool serialLine = false;
+    // One transfer at a time on a port; calls on different ports run side
+    // by side.
+    CriticalSection transfers;
 };
 
 // The ports this process has open, by port key ("USB1").
@@ -295,6 +301,7 @@ int SetComParamBody(const char* portName, int baudRate, int dataBits, char parit
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
     if (!port->serialLine) return 0;
+    Lock one(port->transfers);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     GetCommState(port->handle, &dcb);
@@ -311,6 +318,7 @@ int SendDataBody(const char* portName, const unsigned char* data, int length) {
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
     if (length == 0) return 0;
+    Lock one(port->transfers);
     std::vector<unsigned char> bytes(data, data + length);
     const DWORD limit = kWriteBaseMs + kWritePerByteMs * static_cast<DWORD>(length);
     const TransferResult sent = Transfer(port->handle, true, bytes, CancelAfter(*port, limit));
@@ -325,6 +333,7 @@ int ReadDataBody(const char* portName, unsigned char* buffer, int maxCount) {
     if (buffer == nullptr) return kBadArgument;
     const auto port = Ports().Get(*id);
     if (!port) return kNoDevice;
+    Lock one(port->transfers);
 
     // Take what is waiting, then gather the rest of the answer until the
     // buffer is full, the line has been quiet for a short gap, or the call's

@@ -16,6 +16,10 @@ struct CodePage {
 // "936", "cp936", "1252", "utf-8", "utf8", "65001", and on POSIX any name
 // iconv knows. False with a reason when the name means nothing here.
 bool ResolveCodePage(std::string_view name, CodePage* page, std::string* error);
+// Only a code page that keeps ASCII as single bytes can carry a printer's
+// texts (the frames' length bytes count bytes, and the printer reads ASCII):
+// not UTF-16, UTF-32, UTF-7 or EBCDIC. False with the reason when not.
+bool CheckKeepsAscii(const CodePage& page, std::string* error);
 // Windows: the system's ANSI code page, as the dialog uses. POSIX: UTF-8.
 CodePage DefaultCodePage();
 

@@ -2,6 +2,10 @@
 // POSIX side drives tty lines with termios and USB and parallel printers as
 // device files; the Windows side drives COM ports itself and USB and LPT
 // ports through the port library. CMake picks the side.
+//
+// A line is the command's alone while it is open (a lock on the device, or
+// the system's exclusive open), and closing it puts back the line settings
+// it found.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -36,12 +40,26 @@ public:
 
 // Whether this platform can reach such a port at all; *why says it when not.
 bool CheckPortName(const PortName& port, std::string* why);
+// Nothing, with the reason in *error, when the port cannot be opened or is
+// in use by another program.
 std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error);
+// Puts back the settings of every line still open, at once: for a command
+// that ends without closing them.
+void RestoreOpenLines();
+
+// What a port is, as far as the system tells.
+enum class PortClass { UsbSerial, UsbAcm, Bluetooth, UsbPrinter, Parallel, Serial };
+const char* PortClassName(PortClass kind);  // "usb-serial", "usb-acm", ...
+// Ports that `probe` tries when none is named: those a printer is plugged
+// into. Plain serial ports (/dev/ttyS*: consoles, modems) are tried only
+// when named.
+bool ProbedByDefault(PortClass kind);
 
 struct PortInfo {
     std::string name;         // as the command takes it
     std::string description;  // e.g. the USB adapter's maker and product
-    bool serial = false;
+    PortClass kind = PortClass::Serial;
+    bool serial = false;  // a line with a speed
 };
 std::vector<PortInfo> ListPorts();
 

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <cstdio>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 #include "protocol/hex.h"
@@ -12,15 +13,21 @@ namespace {
 
 using nlohmann::json;
 
-std::string Dump(const json& object) {
+// Every object says which format it is in, so that scripts can tell.
+constexpr int kFormatVersion = 1;
+
+std::string Dump(json object) {
+    object["v"] = kFormatVersion;
     // Texts are UTF-8 already; anything that slipped through is replaced.
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-// A value with blanks, or none at all, is shown in quotes.
+// A value with blanks, or none at all, is shown in quotes; control
+// characters never reach the terminal raw.
 std::string Shown(const std::string& value) {
-    if (!value.empty() && value.find_first_of(" \t") == std::string::npos) return value;
-    return "\"" + value + "\"";
+    const std::string text = EscapeControls(value);
+    if (!text.empty() && text.find(' ') == std::string::npos) return text;
+    return "\"" + text + "\"";
 }
 
 std::string Pad(std::string text, std::size_t width) {
@@ -43,40 +50,67 @@ std::string ValuesText(const Setting& s) {
     return out;
 }
 
+json RecordObject(const Record& r) {
+    json j = {{"port", r.port}, {"key", r.key}, {"value", r.value}, {"result", ResultName(r.result)}, {"ms", r.ms}};
+    if (r.read && r.result == Result::Ok) j["hex"] = r.hex;
+    if (r.lineBaud != 0) j["line_baud"] = r.lineBaud;
+    if (r.mayListenAt != 0) j["may_listen_at"] = r.mayListenAt;
+    if (!r.detail.empty()) j["detail"] = r.detail;
+    return j;
+}
+
 }  // namespace
 
-std::string FormatOutcome(const Outcome& o, bool json) {
-    if (json) {
-        nlohmann::json j = {
-            {"port", o.port}, {"key", o.key}, {"value", o.value}, {"result", ResultName(o.result)}, {"ms", o.ms}};
-        if (o.read && o.result == Result::Ok) j["hex"] = o.hex;
-        if (o.switchedToBaud != 0) j["line_baud"] = o.switchedToBaud;
-        if (!o.detail.empty()) j["detail"] = o.detail;
-        return Dump(j);
+std::string EscapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    char hex[8];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == 0x1B) {
+            out += "\\e";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            // A C1 control in UTF-8 (U+0080..U+009F): CSI among them.
+            std::snprintf(hex, sizeof hex, "\\u%04X", next);
+            out += hex;
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
     }
-    std::string line = Pad(o.port, 12) + "  " + Pad(o.key, 16) + "  " + Pad(Shown(o.value), 20) + "  " +
-                       Pad(ResultName(o.result), 9) + "  " + std::to_string(o.ms) + " ms";
-    if (o.switchedToBaud != 0) line += "  line now at " + std::to_string(o.switchedToBaud) + " baud";
-    if (!o.detail.empty()) line += "  (" + o.detail + ")";
+    return out;
+}
+
+std::string FormatRecord(const Record& r, bool json) {
+    if (json) return Dump(RecordObject(r));
+    std::string line = Pad(EscapeControls(r.port), 12) + "  " + Pad(r.key, 16) + "  " + Pad(Shown(r.value), 20) + "  " +
+                       Pad(ResultName(r.result), 9);
+    if (r.result != Result::NotSent) line += "  " + std::to_string(r.ms) + " ms";
+    if (r.lineBaud != 0) line += "  line now at " + std::to_string(r.lineBaud) + " baud";
+    if (!r.detail.empty()) line += "  (" + EscapeControls(r.detail) + ")";
     return line;
 }
 
-std::string FormatProbe(const Outcome& o, bool json) {
-    if (json) {
-        nlohmann::json j = {
-            {"port", o.port}, {"key", o.key}, {"value", o.value}, {"result", ResultName(o.result)}, {"ms", o.ms}};
-        if (o.result == Result::Ok) {
-            j["hex"] = o.hex;
-            if (o.baud != 0) j["baud"] = o.baud;
-        }
-        if (!o.detail.empty()) j["detail"] = o.detail;
-        return Dump(j);
-    }
-    if (o.result != Result::Ok)
-        return Pad(o.port, 12) + "  no printer  " + ResultName(o.result) + "  " + std::to_string(o.ms) + " ms  (" +
-               o.detail + ")";
-    const std::string speed = o.baud != 0 ? "at " + std::to_string(o.baud) + " baud" : "(no line speed)";
-    return Pad(o.port, 12) + "  printer " + speed + ", address " + Shown(o.value) + "  " + std::to_string(o.ms) + " ms";
+std::string FormatProbe(const Record& r, bool json) {
+    if (json) return Dump(RecordObject(r));
+    if (r.result != Result::Ok)
+        return Pad(EscapeControls(r.port), 12) + "  no printer  " + ResultName(r.result) + "  " + std::to_string(r.ms) +
+               " ms  (" + EscapeControls(r.detail) + ")";
+    const std::string speed = r.lineBaud != 0 ? "at " + std::to_string(r.lineBaud) + " baud" : "(no line speed)";
+    return Pad(EscapeControls(r.port), 12) + "  printer " + speed + ", address " + Shown(r.value) + "  " +
+           std::to_string(r.ms) + " ms";
 }
 
 std::string FormatDryRun(const std::string& port, const Step& step, bool json) {
@@ -87,8 +121,13 @@ std::string FormatDryRun(const std::string& port, const Step& step, bool json) {
 }
 
 std::string FormatPort(const PortInfo& port, bool json) {
-    if (json) return Dump({{"port", port.name}, {"description", port.description}, {"serial", port.serial}});
-    return Pad(port.name, 16) + "  " + port.description;
+    if (json)
+        return Dump({{"port", port.name},
+                     {"kind", PortClassName(port.kind)},
+                     {"description", port.description},
+                     {"serial", port.serial}});
+    return Pad(EscapeControls(port.name), 16) + "  " + Pad(PortClassName(port.kind), 11) + "  " +
+           EscapeControls(port.description);
 }
 
 std::vector<std::string> FormatSettings(bool json) {
@@ -112,13 +151,34 @@ std::vector<std::string> FormatSettings(bool json) {
     return lines;
 }
 
-int ExitStatusOf(const std::vector<Outcome>& outcomes) {
-    int status = 0;
-    for (const Outcome& o : outcomes) {
-        if (o.result == Result::NoAnswer || o.result == Result::Error) return 3;
-        if (o.result == Result::Refused) status = 1;
+int ExitStatusOf(const std::array<std::size_t, Ledger::kResults>& counts) {
+    const auto count = [&](Result r) { return counts[static_cast<std::size_t>(r)]; };
+    if (count(Result::NoAnswer) + count(Result::Error) + count(Result::NotSent) > 0) return kExitFailed;
+    return count(Result::Refused) > 0 ? kExitRefused : kExitDone;
+}
+
+std::vector<std::string> FormatSummary(std::size_t printers, const std::array<std::size_t, Ledger::kResults>& counts,
+                                       const std::vector<PrinterSpeed>& speeds) {
+    std::size_t keys = 0;
+    for (std::size_t n : counts) keys += n;
+    std::string line = "summary: " + std::to_string(printers) + (printers == 1 ? " printer, " : " printers, ") +
+                       std::to_string(keys) + (keys == 1 ? " key:" : " keys:");
+    for (Result r : {Result::Ok, Result::Refused, Result::NoAnswer, Result::Error, Result::NotSent})
+        line += std::string(r == Result::Ok ? " " : ", ") + std::to_string(counts[static_cast<std::size_t>(r)]) + " " +
+                ResultName(r);
+    std::vector<std::string> lines{line};
+    for (const PrinterSpeed& s : speeds) {
+        if (s.end.mayListenAt != 0)
+            lines.push_back(s.port + ": the printer may now listen at " + std::to_string(s.end.mayListenAt) +
+                            " baud (its answer to the speed change did not come): morvane-cli probe -p " + s.port +
+                            " finds it");
+        else if (s.end.listensAt != 0 && s.end.cutOff)
+            lines.push_back(s.port + ": the job was cut off; the printer now listens at " +
+                            std::to_string(s.end.listensAt) + " baud");
+        else if (s.end.listensAt != 0)
+            lines.push_back(s.port + ": the printer now listens at " + std::to_string(s.end.listensAt) + " baud");
     }
-    return status;
+    return lines;
 }
 
 }  // namespace morvane::cli

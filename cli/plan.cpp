@@ -40,7 +40,13 @@ bool PlanSet(std::string_view key, std::string_view value, const std::string& or
     quoted.append(value).push_back('"');
     switch (setting->rule) {
         case ArgumentRule::ReadOnly: *error = std::string(key) + " is read only"; return false;
-        case ArgumentRule::Text: return true;  // checked per printer, once "{n}" is known
+        case ArgumentRule::Text:
+            if (!IsValidUtf8(value)) {
+                *error = std::string(key) + ": the text is not valid UTF-8 (texts are read as UTF-8; " +
+                         "--codepage only says how they are sent)";
+                return false;
+            }
+            return true;  // its length is checked per printer, once "{n}" is known
         case ArgumentRule::Position:
             if (!ParsePosition(value, &request->argument.number)) {
                 *error = "position " + quoted + " is not a whole number from " + std::to_string(kPositionMin) + " to " +

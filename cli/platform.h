@@ -1,5 +1,5 @@
 // What the command needs of the platform besides the line: its arguments
-// as UTF-8, a terminal test, and a way to run jobs side by side.
+// as UTF-8, the console, the stop signals, and a way to run jobs side by side.
 #pragma once
 #include <cstddef>
 #include <functional>
@@ -12,11 +12,23 @@ namespace morvane::cli {
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // Makes standard output and error take UTF-8 (a no-op where they always do).
 void PrepareConsole();
-bool StandardErrorIsTerminal();
+// Puts the console back as PrepareConsole() found it.
+void RestoreConsole();
 
-// Runs job(0) .. job(count - 1) at once, each on a thread of its own, and
-// calls tick() on the calling thread about every tickMs until all are done.
-void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job, const std::function<void()>& tick,
-                   unsigned tickMs);
+// Exit statuses of a command ended by a signal, as a shell reports them.
+constexpr int kExitInterrupted = 130;  // SIGINT, Ctrl-C
+constexpr int kExitTerminated = 143;   // SIGTERM; Ctrl-Break or a closing console on Windows
+
+// From now on, calls onStop(kExitInterrupted or kExitTerminated) once per
+// stop signal, on a thread of its own (never in a signal handler). A broken
+// pipe raises no signal: it shows as a failed write. Call it before any
+// other thread starts.
+void WatchStopSignals(std::function<void(int status)> onStop);
+// Ends the process at once with `status`: no destructors, no atexit.
+[[noreturn]] void EndNow(int status);
+
+// Runs job(0) .. job(count - 1), at most maxAtOnce at a time, each on a
+// thread of its own, and returns when all are done.
+void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job);
 
 }  // namespace morvane::cli

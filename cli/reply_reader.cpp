@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
+#include "protocol/frames.h"
 #include "protocol/reply.h"
 
 namespace morvane::cli {
@@ -24,6 +26,21 @@ public:
 
 std::string CountText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
+bool IsHeader(const std::uint8_t* bytes) { return bytes[0] == kFrameHeader0 && bytes[1] == kFrameHeader1; }
+
+// Where a reply's 1D 46 stands: after the 0x11 prefix of a serial value reply.
+std::size_t HeaderAt(ReplyForm form, bool serialLine, const std::uint8_t* bytes, std::size_t count) {
+    return serialLine && form == ReplyForm::Value && count > 0 && bytes[0] == kSerialReplyPrefix ? 1 : 0;
+}
+
+// Bytes that make a reply of `form` complete, its header at `at`; 0 while
+// the length byte has not come.
+std::size_t NeedOf(ReplyForm form, std::size_t at, const std::uint8_t* bytes, std::size_t count) {
+    if (form == ReplyForm::Status) return at + kStatusLength;
+    const std::size_t lengthAt = at + kLengthAt;
+    return count > lengthAt ? lengthAt + 1 + bytes[lengthAt] : 0;
+}
+
 }  // namespace
 
 const char* ResultName(Result result) {
@@ -32,6 +49,7 @@ const char* ResultName(Result result) {
         case Result::Refused: return "refused";
         case Result::NoAnswer: return "no-answer";
         case Result::Error: return "error";
+        case Result::NotSent: return "not-sent";
     }
     return "error";
 }
@@ -41,49 +59,60 @@ Clock& SystemClock() {
     return clock;
 }
 
-std::size_t CompleteLength(ReplyForm form, bool serialLine, const std::uint8_t* bytes, std::size_t count) {
-    if (form == ReplyForm::Status) return kStatusLength;
-    if (count == 0) return 0;
-    const bool prefixed = serialLine && bytes[0] == kSerialReplyPrefix;
-    const std::size_t lengthAt = prefixed ? kLengthAt + 1 : kLengthAt;
-    if (count <= lengthAt) return 0;
-    return lengthAt + 1 + bytes[lengthAt];
-}
-
 std::chrono::milliseconds SettleTime(int baud) {
     if (baud <= 0) return kMinSettle;
     const auto byteTimes = std::chrono::milliseconds((kSettleBytes * kBitsPerByte * 1000 + baud - 1) / baud);
     return std::max(kMinSettle, byteTimes);
 }
 
-Reply ReadReply(Line& line, Clock& clock, ReplyForm form, int baud, std::chrono::milliseconds timeout) {
+Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, std::chrono::milliseconds timeout) {
     Reply reply;
     std::array<std::uint8_t, kMaxReply> buf{};
     std::size_t got = 0;
     const bool serial = line.IsSerial();
+    const ReplyForm form = expected.form;
     const TimePoint deadline = clock.Now() + timeout;
+    // Set while an answer to another frame is read, to be dropped whole.
+    std::optional<ReplyForm> foreign;
+
+    const auto take = [&](std::size_t n) { return Bytes(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)); };
+    const auto endWith = [&](Result result, std::string detail) {
+        if (foreign) {
+            reply.dropped.push_back(take(got));
+        } else {
+            reply.bytes = take(got);
+        }
+        reply.result = result;
+        reply.detail = std::move(detail);
+        if (result == Result::NoAnswer && !reply.dropped.empty())
+            reply.detail += " of its own (" + std::to_string(reply.dropped.size()) + " late answer" +
+                            (reply.dropped.size() == 1 ? "" : "s") + " to an earlier frame dropped)";
+        return reply;
+    };
 
     // Never ask for more than the reply can still need, so that an endless
     // stream is cut where the reply ends.
     for (;;) {
-        const std::size_t need = CompleteLength(form, serial, buf.data(), got);
-        if (need != 0 && got >= need) break;
-        const std::size_t headerNeed =
-            serial && got > 0 && buf[0] == kSerialReplyPrefix ? kLengthAt + 2 : kLengthAt + 1;
-        const std::size_t want = (need != 0 ? need : std::max(headerNeed, got + 1)) - got;
+        const std::size_t at = HeaderAt(form, serial, buf.data(), got);
+        if (!foreign && got >= at + 3 && IsHeader(buf.data() + at) && buf[at + 2] != expected.code) {
+            foreign = expected.formOfCode ? expected.formOfCode(buf[at + 2]) : ReplyForm::Status;
+            continue;
+        }
+        const std::size_t need = NeedOf(foreign.value_or(form), at, buf.data(), got);
+        if (need != 0 && got >= need) {
+            if (!foreign) break;
+            reply.dropped.push_back(take(got));
+            if (expected.onDropped) expected.onDropped(reply.dropped.back());
+            foreign.reset();
+            got = 0;
+            continue;
+        }
+        const std::size_t want = (need != 0 ? need : std::max(at + kLengthAt + 1, got + 1)) - got;
         const int n = line.Read(buf.data() + got, want, deadline);
-        if (n < 0) {
-            reply.bytes.assign(buf.begin(), buf.begin() + got);
-            reply.result = Result::Error;
-            reply.detail = "the line failed";
-            return reply;
-        }
-        if (n == 0) {
-            reply.bytes.assign(buf.begin(), buf.begin() + got);
-            reply.result = Result::NoAnswer;
-            reply.detail = got == 0 ? "no answer" : "reply cut off after " + CountText(got);
-            return reply;
-        }
+        if (n < 0) return endWith(Result::Error, "the line failed");
+        if (n == 0)
+            return endWith(Result::NoAnswer,
+                           got == 0 || foreign ? "no answer" : "reply cut off after " + CountText(got));
         got += static_cast<std::size_t>(std::min<int>(n, static_cast<int>(want)));
     }
 
@@ -96,7 +125,7 @@ Reply ReadReply(Line& line, Clock& clock, ReplyForm form, int baud, std::chrono:
         const TimePoint settled = clock.Now() + std::max(SettleTime(baud), line.MinimumSettle());
         const int n = line.Read(extra, sizeof extra, settled);
         if (n > 0) {
-            reply.bytes.assign(buf.begin(), buf.begin() + got);
+            reply.bytes = take(got);
             reply.bytes.insert(reply.bytes.end(), extra, extra + n);
             reply.result = Result::NoAnswer;
             reply.detail = "status reply longer than 4 bytes";
@@ -104,7 +133,7 @@ Reply ReadReply(Line& line, Clock& clock, ReplyForm form, int baud, std::chrono:
         }
     }
 
-    reply.bytes.assign(buf.begin(), buf.begin() + got);
+    reply.bytes = take(got);
     if (form == ReplyForm::Status) {
         reply.result = ParseStatusReply(buf.data(), buf.size(), static_cast<int>(got)) == StatusReply::Failure
                            ? Result::Refused
@@ -112,8 +141,7 @@ Reply ReadReply(Line& line, Clock& clock, ReplyForm form, int baud, std::chrono:
         if (reply.result == Result::Refused) reply.detail = "the printer refused it";
         return reply;
     }
-    const bool prefixed = serial && buf[0] == kSerialReplyPrefix;
-    const std::size_t textAt = (prefixed ? kLengthAt + 1 : kLengthAt) + 1;
+    const std::size_t textAt = HeaderAt(form, serial, buf.data(), got) + kLengthAt + 1;
     const auto begin = buf.begin() + static_cast<std::ptrdiff_t>(textAt);
     const auto end = std::find(begin, buf.begin() + static_cast<std::ptrdiff_t>(got), std::uint8_t{0});
     reply.value.assign(begin, end);

@@ -1,6 +1,7 @@
 #include "cli/runner.h"
 
 #include <cstdio>
+#include <map>
 
 #include "protocol/hex.h"
 
@@ -16,6 +17,8 @@ constexpr std::chrono::milliseconds kWriteBound{1000};
 constexpr std::chrono::milliseconds kQuiet{50};
 constexpr std::chrono::milliseconds kQuietBound{1000};
 
+constexpr char kMayHaveTaken[] = ": the printer may or may not have taken it";
+
 long long Elapsed(Clock& clock, TimePoint since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() - since).count();
 }
@@ -23,6 +26,8 @@ long long Elapsed(Clock& clock, TimePoint since) {
 ReplyForm FormOf(const Frame& frame) {
     return IsValueOperation(frame.operation) ? ReplyForm::Value : ReplyForm::Status;
 }
+
+bool StopRequested(const RunOptions& options) { return options.stop != nullptr && options.stop->load(); }
 
 // One frame out and its reply in; the line failing shows as Result::Error.
 struct Exchange {
@@ -33,12 +38,16 @@ struct Exchange {
     TimePoint start;
     int baud;
     bool lastUnanswered = false;
+    // The form of the reply to each code sent, for a late answer to come.
+    std::map<std::uint8_t, ReplyForm> sent;
 
     Reply Run(const std::uint8_t* frame, int length, ReplyForm form) {
         // A reply that did not come in time may still be on its way: let the
         // line fall quiet, so that it is not taken for the next one's.
         if (lastUnanswered) WaitForQuiet();
         line.DiscardInput();
+        const std::uint8_t code = frame[2];
+        sent[code] = form;
         Trace("tx", frame, static_cast<std::size_t>(length));
         std::string error;
         if (!line.Write(frame, static_cast<std::size_t>(length), clock.Now() + kWriteBound, &error)) {
@@ -47,7 +56,17 @@ struct Exchange {
             failed.detail = "cannot send: " + error;
             return failed;
         }
-        Reply reply = ReadReply(line, clock, form, line.IsSerial() ? baud : 0, options.timeout);
+        Expected expected;
+        expected.form = form;
+        expected.code = code;
+        expected.formOfCode = [this](std::uint8_t other) {
+            const auto found = sent.find(other);
+            return found != sent.end() ? found->second : ReplyForm::Status;
+        };
+        expected.onDropped = [this](const Bytes& other) {
+            Trace("rx (an earlier frame's answer: dropped)", other.data(), other.size());
+        };
+        Reply reply = ReadReply(line, clock, expected, line.IsSerial() ? baud : 0, options.timeout);
         if (!reply.bytes.empty()) Trace("rx", reply.bytes.data(), reply.bytes.size());
         lastUnanswered = reply.result == Result::NoAnswer;
         return reply;
@@ -56,13 +75,34 @@ struct Exchange {
     void WaitForQuiet() {
         const TimePoint giveUp = clock.Now() + kQuietBound;
         std::uint8_t drop[64];
-        while (clock.Now() < giveUp && line.Read(drop, sizeof drop, clock.Now() + kQuiet) > 0) {}
+        while (!StopRequested(options) && clock.Now() < giveUp &&
+               line.Read(drop, sizeof drop, clock.Now() + kQuiet) > 0) {}
     }
 
     void Trace(const char* direction, const std::uint8_t* bytes, std::size_t size) {
         if (options.trace) options.trace(TraceLine(start, clock.Now(), port, direction, bytes, size));
     }
 };
+
+Record RecordOf(const PortName& port, const Step& step) {
+    Record r;
+    r.port = port.text;
+    r.key = std::string(step.setting->key);
+    r.value = step.shownValue;
+    r.read = step.read;
+    return r;
+}
+
+std::string HexOf(const std::string& bytes) {
+    return HexBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Why a key was not sent.
+std::string NotSentBecause(bool stopped, Result earlier) {
+    if (stopped) return "not sent: the command was told to stop";
+    if (earlier == Result::Error) return "not sent: the line failed before";
+    return "not sent: an earlier key got no answer; --keep-going sends the rest anyway";
+}
 
 }  // namespace
 
@@ -73,85 +113,93 @@ std::string TraceLine(TimePoint start, TimePoint now, const std::string& port, c
     return stamp + port + " " + direction + " " + HexBytes(bytes, size);
 }
 
-std::vector<Outcome> RunPrinter(const PortName& port, const std::vector<Step>& steps, const RunOptions& options,
-                                const LineOpener& open, Clock& clock, std::atomic<std::size_t>* done) {
-    std::vector<Outcome> outcomes;
-    const auto outcomeOf = [&](const Step& step) {
-        Outcome o;
-        o.port = port.text;
-        o.key = std::string(step.setting->key);
-        o.value = step.shownValue;
-        o.read = step.read;
-        return o;
-    };
-    const auto finish = [&](Outcome o) {
-        outcomes.push_back(std::move(o));
-        if (done != nullptr) ++*done;
-    };
-
+JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const RunOptions& options,
+                  const LineOpener& open, Clock& clock, JobSink& sink) {
+    JobEnd end;
     const TimePoint start = clock.Now();
     std::string error;
     std::unique_ptr<Line> line = open(port, options.baud, &error);
     if (!line) {
-        for (const Step& step : steps) {
-            Outcome o = outcomeOf(step);
-            o.detail = "cannot open the port: " + error;
-            finish(std::move(o));
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            Record r = RecordOf(port, steps[i]);
+            r.result = Result::Error;
+            r.detail = "cannot open the port: " + error;
+            sink.Done(i, r);
         }
-        return outcomes;
+        end.cutOff = !steps.empty();
+        return end;
     }
 
-    Exchange exchange{*line, options, clock, port.text, start, options.baud};
-    bool lineFailed = false;
-    for (const Step& step : steps) {
-        Outcome o = outcomeOf(step);
-        if (lineFailed) {
-            o.detail = "not sent: the line failed before";
-            finish(std::move(o));
+    Exchange exchange{*line, options, clock, port.text, start, options.baud, false, {}};
+    // Set once the printer's state is unknown: the keys after it are not sent.
+    Result halted = Result::Ok;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        Record r = RecordOf(port, step);
+        const bool stopped = StopRequested(options);
+        if (stopped || halted != Result::Ok) {
+            r.result = Result::NotSent;
+            r.detail = NotSentBecause(stopped, halted);
+            end.cutOff = true;
+            end.stopped = end.stopped || stopped;
+            sink.Done(i, r);
             continue;
         }
+        sink.Sending(i);
         const TimePoint began = clock.Now();
         const Reply reply = exchange.Run(step.frame, step.built.length, FormOf(step.built));
-        o.result = reply.result;
-        o.detail = reply.detail;
+        r.result = reply.result;
+        r.detail = reply.detail;
         if (step.read && reply.result == Result::Ok) {
-            o.value = DecodeText(options.codePage, reply.value);
-            o.hex = HexBytes(reinterpret_cast<const std::uint8_t*>(reply.value.data()), reply.value.size());
+            r.value = DecodeText(options.codePage, reply.value);
+            r.hex = HexOf(reply.value);
         }
-        if (reply.result == Result::Error) lineFailed = true;
+        if (reply.result == Result::NoAnswer && !step.read) r.detail += kMayHaveTaken;
 
         if (reply.result == Result::Ok && options.verify && step.setting->rule == ArgumentRule::Text) {
-            FrameBuffer readFrame{};
-            const Frame built = BuildReadFrame(readFrame, *step.setting);
-            const Reply back = exchange.Run(readFrame, built.length, ReplyForm::Value);
-            if (back.result != Result::Ok) {
-                o.result = back.result;
-                o.detail = "set, but the read-back failed: " + back.detail;
-                if (back.result == Result::Error) lineFailed = true;
-            } else if (back.value != step.textBytes) {
-                o.result = Result::Refused;
-                o.detail = "read back \"" + DecodeText(options.codePage, back.value) + "\"";
+            if (StopRequested(options)) {
+                r.detail = "set; not read back: the command was told to stop";
             } else {
-                o.detail = "verified";
+                FrameBuffer readFrame{};
+                const Frame built = BuildReadFrame(readFrame, *step.setting);
+                const Reply back = exchange.Run(readFrame, built.length, ReplyForm::Value);
+                if (back.result != Result::Ok) {
+                    r.result = back.result;
+                    r.detail = "set, but the read-back failed: " + back.detail;
+                } else if (back.value != step.textBytes) {
+                    r.result = Result::Refused;
+                    r.detail = "read back \"" + DecodeText(options.codePage, back.value) + "\"";
+                } else {
+                    r.detail = "verified";
+                }
             }
         }
-        if (reply.result == Result::Ok && step.newBaud != 0 && line->IsSerial()) {
+        if (step.newBaud != 0 && reply.result == Result::Ok) {
             // The printer answered at the old speed and listens at the new
             // one from now on; so does this line, for the rest of the job.
+            end.listensAt = step.newBaud;
+            end.mayListenAt = 0;
             std::string why;
-            if (line->SetSpeed(step.newBaud, &why)) {
+            if (!line->IsSerial()) {
+                // A USB or parallel line has no speed: the printer's serial port changed.
+            } else if (line->SetSpeed(step.newBaud, &why)) {
                 exchange.baud = step.newBaud;
-                o.switchedToBaud = step.newBaud;
+                r.lineBaud = step.newBaud;
             } else {
-                o.result = Result::Error;
-                o.detail = "the printer took the speed, but the line cannot: " + why;
-                lineFailed = true;
+                r.result = Result::Error;
+                r.detail = "the printer took the speed, but the line cannot: " + why;
             }
+        } else if (step.newBaud != 0 && reply.result == Result::NoAnswer) {
+            r.mayListenAt = step.newBaud;
+            end.mayListenAt = step.newBaud;
+            r.detail += "; it may now listen at " + std::to_string(step.newBaud) + " baud: morvane-cli probe -p " +
+                        port.text + " finds it";
         }
-        o.ms = Elapsed(clock, began);
-        finish(std::move(o));
+        if ((r.result == Result::NoAnswer || r.result == Result::Error) && !options.keepGoing) halted = r.result;
+        r.ms = Elapsed(clock, began);
+        sink.Done(i, r);
     }
-    return outcomes;
+    return end;
 }
 
 const std::vector<int>& ProbeSpeeds() {
@@ -159,46 +207,52 @@ const std::vector<int>& ProbeSpeeds() {
     return speeds;
 }
 
-Outcome ProbePrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock) {
-    Outcome o;
-    o.port = port.text;
-    o.key = "bt-address";
-    o.read = true;
+Record ProbePrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock) {
+    Record r;
+    r.port = port.text;
+    r.key = "bt-address";
+    r.read = true;
     const TimePoint start = clock.Now();
     std::string error;
     std::unique_ptr<Line> line = open(port, ProbeSpeeds().front(), &error);
     if (!line) {
-        o.detail = "cannot open the port: " + error;
-        return o;
+        r.result = Result::Error;
+        r.detail = "cannot open the port: " + error;
+        return r;
     }
     FrameBuffer frame{};
     const Frame built = BuildReadFrame(frame, *FindSetting("bt-address"));
-    Exchange exchange{*line, options, clock, port.text, start, 0};
-    o.result = Result::NoAnswer;
-    o.detail = "no answer at any speed";
+    Exchange exchange{*line, options, clock, port.text, start, 0, false, {}};
+    r.result = Result::NoAnswer;
+    r.detail = "no answer at any speed";
     // A line without a speed (USB, LPT) is tried once.
     const std::size_t tries = line->IsSerial() ? ProbeSpeeds().size() : 1;
     for (std::size_t i = 0; i < tries; ++i) {
+        if (StopRequested(options)) {
+            r.result = Result::NotSent;
+            r.detail = "not tried at every speed: the command was told to stop";
+            break;
+        }
         const int speed = ProbeSpeeds()[i];
         if (line->IsSerial() && !line->SetSpeed(speed, &error)) continue;
         exchange.baud = speed;
         const Reply reply = exchange.Run(frame, built.length, ReplyForm::Value);
         if (reply.result == Result::Error) {
-            o.result = Result::Error;
-            o.detail = reply.detail;
+            r.result = Result::Error;
+            r.detail = reply.detail;
             break;
         }
         if (reply.result == Result::Ok) {
-            o.result = Result::Ok;
-            o.detail.clear();
-            o.baud = line->IsSerial() ? speed : 0;
-            o.value = DecodeText(options.codePage, reply.value);
-            o.hex = HexBytes(reinterpret_cast<const std::uint8_t*>(reply.value.data()), reply.value.size());
+            r.result = Result::Ok;
+            r.detail.clear();
+            r.lineBaud = line->IsSerial() ? speed : 0;
+            r.value = DecodeText(options.codePage, reply.value);
+            r.hex = HexOf(reply.value);
             break;
         }
     }
-    o.ms = Elapsed(clock, start);
-    return o;
+    r.ms = Elapsed(clock, start);
+    return r;
 }
 
 }  // namespace morvane::cli

@@ -1,5 +1,11 @@
 // Runs a job on one printer: for each step, drop stale input, send the
-// frame, read the reply only as long as it needs, and judge it.
+// frame, read the reply only as long as it needs, and judge it. Each key's
+// record goes to the job's sink the moment it is known.
+//
+// A job stops at the first no-answer or line error: the printer's state is
+// unknown from there on, and the keys after it are not sent (unless
+// keepGoing). It stops as well when asked to: no new frame leaves, the one
+// on the wire is waited for within its time-out.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -11,22 +17,10 @@
 #include "cli/codepage.h"
 #include "cli/line.h"
 #include "cli/plan.h"
+#include "cli/record.h"
 #include "cli/reply_reader.h"
 
 namespace morvane::cli {
-
-struct Outcome {
-    std::string port;
-    std::string key;
-    std::string value;  // UTF-8: what was set, or what was read
-    Result result = Result::Error;
-    long long ms = 0;
-    bool read = false;
-    std::string hex;         // reads: the value's raw bytes
-    std::string detail;      // why it is not ok, or a note
-    int switchedToBaud = 0;  // baud: the line now runs at this speed
-    int baud = 0;            // probe: the speed that answered
-};
 
 using LineOpener = std::function<std::unique_ptr<Line>(const PortName&, int baud, std::string* error)>;
 using TraceSink = std::function<void(const std::string& line)>;  // empty: no trace
@@ -35,18 +29,35 @@ struct RunOptions {
     int baud = 9600;
     std::chrono::milliseconds timeout{1000};
     bool verify = false;
+    bool keepGoing = false;  // send the keys after a no-answer too
     CodePage codePage;
     TraceSink trace;
+    const std::atomic<bool>* stop = nullptr;  // set: send no new frame
 };
 
-// One outcome per step, in order. `done` counts finished steps, for a
-// progress display on another thread.
-std::vector<Outcome> RunPrinter(const PortName& port, const std::vector<Step>& steps, const RunOptions& options,
-                                const LineOpener& open, Clock& clock, std::atomic<std::size_t>* done);
+// Where a job's records go.
+class JobSink {
+public:
+    virtual ~JobSink() = default;
+    // Step i's frame is about to leave: from now on the printer may take it.
+    virtual void Sending(std::size_t step) = 0;
+    virtual void Done(std::size_t step, const Record& record) = 0;
+};
+
+// How a job left the printer.
+struct JobEnd {
+    int listensAt = 0;     // an accepted baud setting moved it to this speed
+    int mayListenAt = 0;   // a baud setting got no answer: it may listen at this
+    bool cutOff = false;   // some keys were not sent
+    bool stopped = false;  // cut off because the run was told to stop
+};
+
+JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const RunOptions& options,
+                  const LineOpener& open, Clock& clock, JobSink& sink);
 
 // Tries the read-address frame at each speed in turn (9600, 115200, 19200,
 // 38400, 57600, 4800, 2400); the first that answers is the printer's.
-Outcome ProbePrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock);
+Record ProbePrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock);
 const std::vector<int>& ProbeSpeeds();
 
 // "[   0.012] COM3 tx 1D 46 7C 04"

@@ -1,5 +1,8 @@
 // The command's line on POSIX: tty devices through termios (raw, 8N1, no
-// flow control), USB and parallel printers as plain device files.
+// flow control), USB and parallel printers as plain device files. A line is
+// locked with flock(2), the way serial tools agree that a port is taken
+// (TIOCEXCL alone does not stop root), and a tty gets back the settings it
+// had when the command opened it, as picocom does.
 #include "cli/line.h"
 
 #include <cerrno>
@@ -8,12 +11,17 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "cli/posix/open_errors.h"
 
 namespace morvane::cli {
 
@@ -39,12 +47,72 @@ int MsUntil(TimePoint deadline) {
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// The settings of every tty the command has open, as it found them: what
+// RestoreOpenLines() puts back when the command ends without closing them.
+class FoundSettings {
+public:
+    void Keep(int fd, const termios& tio) {
+        std::lock_guard<std::mutex> lock(mu_);
+        found_[fd] = tio;
+    }
+    void Forget(int fd) {
+        std::lock_guard<std::mutex> lock(mu_);
+        found_.erase(fd);
+    }
+    void RestoreAll() {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (const auto& [fd, tio] : found_) tcsetattr(fd, TCSANOW, &tio);
+    }
+
+private:
+    std::mutex mu_;
+    std::map<int, termios> found_;
+};
+
+FoundSettings& Found() {
+    static FoundSettings* found = new FoundSettings;  // used up to the last moment of the process
+    return *found;
+}
+
 class PosixLine : public Line {
 public:
+    // Owns fd from here on.
     PosixLine(int fd, bool tty) : fd_(fd), tty_(tty) {}
     ~PosixLine() override {
-        if (tty_) ioctl(fd_, TIOCNXCL);  // the lock outlives us while another holds the tty
-        close(fd_);
+        if (restore_) {
+            tcsetattr(fd_, TCSANOW, &found_);
+            Found().Forget(fd_);
+        }
+        if (madeExclusive_) ioctl(fd_, TIOCNXCL);
+        close(fd_);  // and with it the lock
+    }
+
+    // Takes the line for this command alone; *error says who has it when not.
+    bool Take(const std::string& path, std::string* error) {
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            *error = errno == EWOULDBLOCK ? InUse(path, "it holds a lock on the port")
+                                          : path + ": cannot lock the port: " + std::strerror(errno);
+            return false;
+        }
+        if (!tty_) return true;
+        int exclusive = 0;
+        if (ioctl(fd_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+            // Set by a program that has it open now: only root gets this far.
+            *error = InUse(path, "it opened the port for itself alone");
+            return false;
+        }
+        if (ioctl(fd_, TIOCEXCL) != 0) {
+            *error = path + ": cannot take the port for this command alone: " + std::strerror(errno);
+            return false;
+        }
+        madeExclusive_ = true;
+        if (tcgetattr(fd_, &found_) != 0) {
+            *error = Errno(path.c_str());
+            return false;
+        }
+        restore_ = true;
+        Found().Keep(fd_, found_);
+        return true;
     }
     PosixLine(const PosixLine&) = delete;
     PosixLine& operator=(const PosixLine&) = delete;
@@ -136,8 +204,23 @@ private:
     static constexpr int kMaxDrainReads = 64;
     int fd_;
     bool tty_;
+    bool madeExclusive_ = false;
+    bool restore_ = false;
+    termios found_{};  // the tty's settings when the command opened it
     std::chrono::milliseconds settle_{0};
 };
+
+std::string OpenError(const std::string& path) {
+    switch (errno) {
+        case EACCES:
+        case EPERM: return PermissionDenied(path);
+        case ENOENT:
+        case ENXIO:
+        case ENODEV: return NoSuchPort(path);
+        case EBUSY: return InUse(path, "it opened the port for itself alone");
+        default: return Errno(path.c_str());
+    }
+}
 
 // A USB-serial adapter (ttyUSBn, ttyACMn) passes bytes on at every tick of
 // its latency timer (16 ms by default): wait a tick and a little more.
@@ -176,15 +259,17 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     const std::string path = DevicePath(port);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = Errno(path.c_str());
+        *error = OpenError(path);
         return nullptr;
     }
-    // One program on a printer at a time: a second opener would read our replies.
-    if (isatty(fd) == 1) ioctl(fd, TIOCEXCL);
     auto line = std::make_unique<PosixLine>(fd, isatty(fd) == 1);
+    // One program on a printer at a time: a second one would read our replies.
+    if (!line->Take(path, error)) return nullptr;
     line->SetMinimumSettle(AdapterLatency(path));
     if (!line->SetSpeed(baud, error)) return nullptr;
     return line;
 }
+
+void RestoreOpenLines() { Found().RestoreAll(); }
 
 }  // namespace morvane::cli

@@ -1,12 +1,13 @@
 // The command's platform pieces on POSIX.
 #include "cli/platform.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <system_error>
 #include <thread>
 
+#include <pthread.h>
 #include <unistd.h>
 
 namespace morvane::cli {
@@ -15,38 +16,48 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, ar
 
 void PrepareConsole() {}
 
-bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+void RestoreConsole() {}
 
-void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job, const std::function<void()>& tick,
-                   unsigned tickMs) {
-    if (count == 1) {
-        job(0);
+void WatchStopSignals(std::function<void(int status)> onStop) {
+    std::signal(SIGPIPE, SIG_IGN);
+    // Blocked here, and so in every thread started later: only sigwait()
+    // below takes them.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::thread([stops, onStop = std::move(onStop)] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&stops, &signal) != 0) continue;
+            onStop(signal == SIGINT ? kExitInterrupted : kExitTerminated);
+        }
+    }).detach();
+}
+
+void EndNow(int status) { _exit(status); }
+
+void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job) {
+    const std::size_t workers = std::clamp<std::size_t>(maxAtOnce, 1, std::max<std::size_t>(count, 1));
+    if (count == 0) return;
+    if (workers == 1) {
+        for (std::size_t i = 0; i < count; ++i) job(i);
         return;
     }
-    std::mutex mu;
-    std::condition_variable cv;
-    std::size_t left = count;
-    std::vector<std::thread> threads;
-    const auto run = [&](std::size_t i) {
-        job(i);
-        std::lock_guard<std::mutex> lock(mu);
-        if (--left == 0) cv.notify_all();
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) job(i);
     };
-    for (std::size_t i = 0; i < count; ++i) {
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < workers; ++i) {
         try {
-            threads.emplace_back(run, i);
+            threads.emplace_back(work);
         } catch (const std::system_error&) {
-            run(i);  // no thread to be had: run it here
+            break;  // no more threads to be had: those there take the rest
         }
     }
-    {
-        std::unique_lock<std::mutex> lock(mu);
-        while (!cv.wait_for(lock, std::chrono::milliseconds(tickMs), [&] { return left == 0; })) {
-            lock.unlock();
-            tick();
-            lock.lock();
-        }
-    }
+    if (threads.empty()) work();
     for (std::thread& t : threads) t.join();
 }
 

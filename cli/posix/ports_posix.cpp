@@ -28,13 +28,24 @@ std::string SerialDescription(sp_port* port) {
     return text.empty() ? "serial port" : text;
 }
 
+PortClass SerialClass(sp_port* port) {
+    switch (sp_get_port_transport(port)) {
+        case SP_TRANSPORT_USB: {
+            const std::string name = sp_get_port_name(port);
+            return name.find("ttyACM") != std::string::npos ? PortClass::UsbAcm : PortClass::UsbSerial;
+        }
+        case SP_TRANSPORT_BLUETOOTH: return PortClass::Bluetooth;
+        default: return PortClass::Serial;
+    }
+}
+
 void AddDeviceFiles(std::vector<PortInfo>* ports, const char* pattern, const char* name, const char* suffix,
-                    const char* what) {
+                    const char* what, PortClass kind) {
     for (int i = 0; i < kMaxDeviceFiles; ++i) {
         const std::string path = pattern + std::to_string(i);
         struct stat st {};
         if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
-        ports->push_back({name + std::to_string(i + 1) + suffix, std::string(what) + " " + path, false});
+        ports->push_back({name + std::to_string(i + 1) + suffix, std::string(what) + " " + path, kind, false});
     }
 }
 
@@ -45,11 +56,11 @@ std::vector<PortInfo> ListPorts() {
     sp_port** list = nullptr;
     if (sp_list_ports(&list) == SP_OK) {
         for (sp_port** p = list; *p != nullptr; ++p)
-            ports.push_back({sp_get_port_name(*p), SerialDescription(*p), true});
+            ports.push_back({sp_get_port_name(*p), SerialDescription(*p), SerialClass(*p), true});
         sp_free_port_list(list);
     }
-    AddDeviceFiles(&ports, "/dev/usb/lp", "USB", ":", "USB printer");
-    AddDeviceFiles(&ports, "/dev/lp", "LPT", "", "parallel port");
+    AddDeviceFiles(&ports, "/dev/usb/lp", "USB", ":", "USB printer", PortClass::UsbPrinter);
+    AddDeviceFiles(&ports, "/dev/lp", "LPT", "", "parallel port", PortClass::Parallel);
     return ports;
 }
 

@@ -1,15 +1,22 @@
 // The command's line on Windows: COM ports driven directly, with no flow
 // control and time-outs of its own; USB and LPT ports through the port
-// library, as the dialog reaches them.
+// library, as the dialog reaches them. Windows opens a COM port for one
+// program at a time already; a COM port gets back its line settings and
+// time-outs when the command lets it go.
 #include "cli/line.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
+#include "cli/mutex.h"
 #include "cli/windows/port_library.h"
+#include "cli/windows/system_error.h"
 #include "libs/common/scoped_handle.h"
 #include "port/serial_port.h"
+#include "protocol/exchange.h"
 
 namespace morvane::cli {
 
@@ -21,13 +28,45 @@ constexpr DWORD kReadSliceMs = 10;
 // Writes: a constant and an allowance per byte, wide even at 2400 baud.
 constexpr DWORD kWriteConstantMs = 500;
 constexpr DWORD kWritePerByteMs = 10;
-// The port library's fixed line parameters, as the dialog passes them.
-constexpr int kLibraryBaud = 115200;
-constexpr int kLibraryFlags = 2;
 constexpr int kLibraryDrainCount = 64;
 
 std::string SystemError(const char* what, DWORD code = GetLastError()) {
-    return std::string(what) + " failed (error " + std::to_string(code) + ")";
+    return std::string(what) + ": " + SystemMessage(code);
+}
+
+// The settings of every COM port the command has open, as it found them.
+struct Found {
+    DCB dcb{};
+    COMMTIMEOUTS timeouts{};
+};
+
+class FoundSettings {
+public:
+    void Keep(HANDLE h, const Found& found) {
+        std::lock_guard<Mutex> lock(mu_);
+        found_[h] = found;
+    }
+    void Forget(HANDLE h) {
+        std::lock_guard<Mutex> lock(mu_);
+        found_.erase(h);
+    }
+    void RestoreAll() {
+        std::lock_guard<Mutex> lock(mu_);
+        for (auto& [h, found] : found_) Restore(h, found);
+    }
+    static void Restore(HANDLE h, Found& found) {
+        SetCommState(h, &found.dcb);
+        SetCommTimeouts(h, &found.timeouts);
+    }
+
+private:
+    Mutex mu_;
+    std::map<HANDLE, Found> found_;
+};
+
+FoundSettings& FoundLines() {
+    static FoundSettings* found = new FoundSettings;  // used up to the last moment of the process
+    return *found;
 }
 
 long long MsUntil(TimePoint deadline) {
@@ -37,6 +76,23 @@ long long MsUntil(TimePoint deadline) {
 class SerialLine : public Line {
 public:
     explicit SerialLine(HANDLE h) : port_(h), h_(h) {}
+    ~SerialLine() override {
+        if (!restore_) return;
+        FoundSettings::Restore(h_, found_);
+        FoundLines().Forget(h_);
+    }
+
+    // What the port had, put back when the line closes.
+    bool KeepFound(std::string* error) {
+        found_.dcb.DCBlength = sizeof found_.dcb;
+        if (!GetCommState(h_, &found_.dcb) || !GetCommTimeouts(h_, &found_.timeouts)) {
+            *error = SystemError("reading the port's settings");
+            return false;
+        }
+        restore_ = true;
+        FoundLines().Keep(h_, found_);
+        return true;
+    }
 
     bool IsSerial() const override { return true; }
     // Windows does not say whether a COM port is a USB-serial adapter, and
@@ -98,32 +154,36 @@ public:
 private:
     ScopedHandle port_;  // closes the port with the line
     const HANDLE h_;
+    Found found_;
+    bool restore_ = false;
 };
 
-// The port library was written for the dialog's one thread: a batch on
-// several USB or LPT ports takes turns at it.
+// One call at a time on a port of the port library: a batch on several
+// USB or LPT ports runs side by side, two threads never share one port.
 class LibraryLock {
 public:
-    LibraryLock() { EnterCriticalSection(&Section()); }
-    ~LibraryLock() { LeaveCriticalSection(&Section()); }
+    explicit LibraryLock(const std::string& name) : mu_(For(name)) { mu_.lock(); }
+    ~LibraryLock() { mu_.unlock(); }
     LibraryLock(const LibraryLock&) = delete;
     LibraryLock& operator=(const LibraryLock&) = delete;
 
 private:
-    static CRITICAL_SECTION& Section() {
-        static struct Holder {
-            Holder() { InitializeCriticalSection(&section); }
-            CRITICAL_SECTION section;
-        } holder;
-        return holder.section;
+    static Mutex& For(const std::string& name) {
+        static Mutex* tableLock = new Mutex;
+        static auto* table = new std::map<std::string, std::unique_ptr<Mutex>>;
+        std::lock_guard<Mutex> lock(*tableLock);
+        std::unique_ptr<Mutex>& mu = (*table)[name];
+        if (!mu) mu = std::make_unique<Mutex>();
+        return *mu;
     }
+    Mutex& mu_;
 };
 
 class LibraryLine : public Line {
 public:
     LibraryLine(const PortLibraryCalls& lib, std::string name) : lib_(lib), name_(std::move(name)) {}
     ~LibraryLine() override {
-        LibraryLock lock;
+        LibraryLock lock(name_);
         lib_.ClosePort(name_.c_str());
     }
 
@@ -132,14 +192,14 @@ public:
 
     void DiscardInput() override {
         unsigned char drain[kLibraryDrainCount];
-        LibraryLock lock;
+        LibraryLock lock(name_);
         lib_.ReadData(name_.c_str(), drain, sizeof drain);
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint, std::string* error) override {
         int n = 0;
         {
-            LibraryLock lock;
+            LibraryLock lock(name_);
             n = lib_.SendData(name_.c_str(), data, static_cast<int>(size));
         }
         if (n != static_cast<int>(size)) {
@@ -153,7 +213,7 @@ public:
         for (;;) {
             int n = 0;
             {
-                LibraryLock lock;
+                LibraryLock lock(name_);
                 n = lib_.ReadData(name_.c_str(), buf, static_cast<int>(max));
             }
             // A library that claims more than it was asked for gave no more.
@@ -174,6 +234,23 @@ std::string LibraryName(const PortName& port) {
                                             : "LPT" + std::to_string(port.number);
 }
 
+// What a technician can do about a COM port that does not open.
+std::string OpenError(const std::string& name, DWORD code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return name + ": in use by another program (Windows opens a COM port for one program at a time: " +
+                   SystemMessage(code) + "); nothing was sent";
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: {
+            std::string names;
+            for (const PortInfo& p : ListPorts()) names += (names.empty() ? "" : ", ") + p.name;
+            return name + ": no such port; " + (names.empty() ? "this machine shows none" : "ports here: " + names);
+        }
+        default: return SystemError(("opening " + name).c_str(), code);
+    }
+}
+
 }  // namespace
 
 bool CheckPortName(const PortName& port, std::string* why) {
@@ -189,9 +266,10 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
         const PortLibraryCalls* lib = PortLibrary(error);
         if (lib == nullptr) return nullptr;
         const std::string name = LibraryName(port);
-        LibraryLock lock;
+        LibraryLock lock(name);
         lib->ClosePort(name.c_str());
-        lib->SetComParam(name.c_str(), kLibraryBaud, 8, 'N', 1, kLibraryFlags);
+        lib->SetComParam(name.c_str(), kLibraryLine.baud, kLibraryLine.dataBits, kLibraryLine.parity,
+                         kLibraryLine.stopBits, kLibraryLine.flags);
         return std::make_unique<LibraryLine>(*lib, name);
     }
     // Every COM port through the device namespace: "COM10" and above
@@ -199,10 +277,11 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     const std::string device = "\\\\.\\COM" + std::to_string(port.number);
     HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *error = SystemError(("opening " + port.text).c_str());
+        *error = OpenError(port.text, GetLastError());
         return nullptr;
     }
     auto line = std::make_unique<SerialLine>(h);
+    if (!line->KeepFound(error)) return nullptr;
     // Reads return at once with whatever has come; writes have a bound.
     COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, kReadSliceMs, kWritePerByteMs, kWriteConstantMs};
     if (!SetCommTimeouts(h, &timeouts)) {
@@ -213,5 +292,7 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
     return line;
 }
+
+void RestoreOpenLines() { FoundLines().RestoreAll(); }
 
 }  // namespace morvane::cli

@@ -4,8 +4,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <io.h>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "libs/common/scoped_handle.h"
@@ -22,15 +24,29 @@ std::string ToUtf8(const wchar_t* text) {
     return out;
 }
 
-struct Job {
+struct Workers {
     const std::function<void(std::size_t)>* job;
-    std::size_t index;
+    std::size_t count;
+    std::atomic<std::size_t> next{0};
 };
 
-DWORD WINAPI RunJob(void* param) {
-    const Job* j = static_cast<const Job*>(param);
-    (*j->job)(j->index);
+DWORD WINAPI Work(void* param) {
+    Workers* w = static_cast<Workers*>(param);
+    for (std::size_t i = w->next++; i < w->count; i = w->next++) (*w->job)(i);
     return 0;
+}
+
+UINT g_foundOutputCodePage = 0;
+std::function<void(int)>* g_onStop = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (g_onStop == nullptr) return FALSE;
+    switch (event) {
+        case CTRL_C_EVENT: (*g_onStop)(kExitInterrupted); return TRUE;
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT: (*g_onStop)(kExitTerminated); return TRUE;
+        default: return FALSE;
+    }
 }
 
 }  // namespace
@@ -48,45 +64,51 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 }
 
 void PrepareConsole() {
+    g_foundOutputCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    // The progress line clears itself with an escape sequence.
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (GetConsoleMode(err, &mode)) SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
-bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+void RestoreConsole() {
+    if (g_foundOutputCodePage != 0) SetConsoleOutputCP(g_foundOutputCodePage);
+}
 
-void RunInParallel(std::size_t count, const std::function<void(std::size_t)>& job, const std::function<void()>& tick,
-                   unsigned tickMs) {
-    if (count == 1) {
-        job(0);
+// The console runs the handler on a thread of its own, as the POSIX side's
+// signal thread does.
+void WatchStopSignals(std::function<void(int status)> onStop) {
+    g_onStop = new std::function<void(int)>(std::move(onStop));  // lives as long as the process
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void EndNow(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    _exit(status);
+}
+
+void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job) {
+    const std::size_t workers = std::clamp<std::size_t>(maxAtOnce, 1, std::max<std::size_t>(count, 1));
+    if (count == 0) return;
+    Workers shared{&job, count};
+    if (workers == 1) {
+        Work(&shared);
         return;
     }
-    std::vector<Job> jobs(count);
     std::vector<HANDLE> threads;
     std::vector<ScopedHandle> owners;  // closed once every wait below is over
-    for (std::size_t i = 0; i < count; ++i) {
-        jobs[i] = {&job, i};
-        HANDLE t = CreateThread(nullptr, 0, RunJob, &jobs[i], 0, nullptr);
-        if (t == nullptr) {
-            job(i);  // no thread to be had: run it here
-            continue;
-        }
+    for (std::size_t i = 0; i < workers; ++i) {
+        HANDLE t = CreateThread(nullptr, 0, Work, &shared, 0, nullptr);
+        if (t == nullptr) break;  // those there take the rest
         threads.push_back(t);
         owners.emplace_back(t);
     }
-    // WaitForMultipleObjects takes at most 64 handles at a time.
-    for (std::size_t at = 0; at < threads.size();) {
+    if (threads.empty()) Work(&shared);
+    // WaitForMultipleObjects takes at most 64 handles at a time; a failed
+    // wait never leaves a worker running on what is freed below.
+    for (std::size_t at = 0; at < threads.size(); at += MAXIMUM_WAIT_OBJECTS) {
         const DWORD n = static_cast<DWORD>(std::min<std::size_t>(threads.size() - at, MAXIMUM_WAIT_OBJECTS));
-        const DWORD r = WaitForMultipleObjects(n, threads.data() + at, TRUE, tickMs);
-        if (r == WAIT_TIMEOUT) {
-            tick();
-            continue;
-        }
-        if (r == WAIT_FAILED)  // never leave a job running on what we free
+        if (WaitForMultipleObjects(n, threads.data() + at, TRUE, INFINITE) == WAIT_FAILED)
             for (DWORD k = 0; k < n; ++k) WaitForSingleObject(threads[at + k], INFINITE);
-        at += n;
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "cli/windows/system_error.h"
+
 namespace morvane::cli {
 
 namespace {
@@ -48,8 +50,7 @@ Loaded Load() {
     // from its folder and the system, never from the current directory.
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
-        l.error =
-            "TarnPortDll.dll cannot be loaded from the program's folder (error " + std::to_string(GetLastError()) + ")";
+        l.error = "TarnPortDll.dll cannot be loaded from the program's folder: " + SystemMessage(GetLastError());
         return l;
     }
     PortLibraryCalls& c = l.calls;

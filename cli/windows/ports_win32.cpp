@@ -15,6 +15,14 @@ namespace {
 
 constexpr int kMaxLibraryPorts = 255;
 
+// What the driver's device name ("\\Device\\USBSER000") says of the port.
+PortClass ClassOfDevice(const std::string& device) {
+    if (device.find("USBSER") != std::string::npos) return PortClass::UsbAcm;
+    if (device.find("BthModem") != std::string::npos) return PortClass::Bluetooth;
+    if (device.rfind("\\Device\\Serial", 0) == 0) return PortClass::Serial;
+    return PortClass::UsbSerial;  // an adapter's own driver: VCP, Prolific, Silabs, ...
+}
+
 std::vector<PortInfo> SerialPorts() {
     std::vector<PortInfo> ports;
     HKEY opened = nullptr;
@@ -32,7 +40,7 @@ std::vector<PortInfo> SerialPorts() {
         if (r == ERROR_NO_MORE_ITEMS) break;
         if (r != ERROR_SUCCESS || type != REG_SZ) continue;
         name[std::min<DWORD>(nameSize, sizeof name - 1)] = '\0';
-        ports.push_back({name, std::string("serial port (") + device + ")", true});
+        ports.push_back({name, std::string("serial port (") + device + ")", ClassOfDevice(device), true});
     }
     std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
         return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
@@ -48,10 +56,12 @@ std::vector<PortInfo> ListPorts() {
     if (const PortLibraryCalls* lib = PortLibrary(&error)) {
         const int usb = std::clamp(lib->GetUSBPort(), 0, kMaxLibraryPorts);
         for (int i = 1; i <= usb; ++i)
-            ports.push_back({"USB" + std::to_string(i) + ":", "USB printer, through the port library", false});
+            ports.push_back({"USB" + std::to_string(i) + ":", "USB printer, through the port library",
+                             PortClass::UsbPrinter, false});
         const int lpt = std::clamp(lib->GetLPTMax(), 0, kMaxLibraryPorts);
         for (int i = 1; i <= lpt; ++i)
-            ports.push_back({"LPT" + std::to_string(i), "parallel port, through the port library", false});
+            ports.push_back(
+                {"LPT" + std::to_string(i), "parallel port, through the port library", PortClass::Parallel, false});
     }
     return ports;
 }

@@ -14,16 +14,18 @@ using namespace morvane::cli;
 using namespace morvane::cli::fakes;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
+    if (size < 2) return 0;
     const bool value = data[0] & 1;
     const bool serial = data[0] & 2;
+    const bool lateValues = data[0] & 4;
+    const std::uint8_t code = data[1];
     FakeClock clock;
     FakeLine line(clock, serial);
     const auto timeout = std::chrono::milliseconds(300);
     std::vector<std::uint8_t> all;
     std::size_t inTime = 0;  // bytes that came before the time-out
     int at = 0;
-    for (std::size_t i = 1; i + 2 <= size;) {
+    for (std::size_t i = 2; i + 2 <= size;) {
         const std::size_t n = std::min<std::size_t>(data[i], size - i - 2);
         at += data[i + 1];
         line.Arrive(at, std::vector<std::uint8_t>(data + i + 2, data + i + 2 + n));
@@ -31,15 +33,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (at <= timeout.count()) inTime = all.size();
         i += 2 + n;
     }
-    const Reply reply = ReadReply(line, clock, value ? ReplyForm::Value : ReplyForm::Status, 9600, timeout);
+    const Expected expected{value ? ReplyForm::Value : ReplyForm::Status,
+                            code,
+                            [&](std::uint8_t) { return lateValues ? ReplyForm::Value : ReplyForm::Status; },
+                            {}};
+    const Reply reply = ReadReply(line, clock, expected, 9600, timeout);
     // A reply complete just before the time-out still gets its settle time.
     FUZZ_CHECK(clock.now - TimePoint{} <= timeout + SettleTime(9600));
+    // What was dropped came first, in order; the rest is read as before.
+    std::size_t skipped = 0;
+    for (const Bytes& d : reply.dropped) {
+        FUZZ_CHECK(d.size() >= 3 && skipped + d.size() <= all.size());
+        FUZZ_CHECK(std::equal(d.begin(), d.end(), all.begin() + static_cast<std::ptrdiff_t>(skipped)));
+        skipped += d.size();
+    }
+    all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(skipped));
+    inTime = inTime > skipped ? inTime - skipped : 0;
+    line.consumed -= std::min(line.consumed, skipped);
     FUZZ_CHECK(reply.bytes.size() <= all.size());
     FUZZ_CHECK(std::equal(reply.bytes.begin(), reply.bytes.end(), all.begin()));
 
     // Where the reply's length byte stands, and what a complete reply is.
-    const bool prefixed = serial && !all.empty() && all[0] == morvane::kSerialReplyPrefix;
+    const bool prefixed = value && serial && !all.empty() && all[0] == morvane::kSerialReplyPrefix;
     const std::size_t lengthAt = prefixed ? 4 : 3;
+    const std::size_t headerAt = prefixed ? 1 : 0;
+    if (reply.result == Result::Ok || reply.result == Result::Refused)
+        FUZZ_CHECK(!(all[headerAt] == 0x1D && all[headerAt + 1] == 0x46 && all[headerAt + 2] != code));
     if (!value) {
         FUZZ_CHECK(line.consumed <= 4 + 16);
         if (reply.result == Result::Ok || reply.result == Result::Refused) {

@@ -16,11 +16,17 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kTimeout{1000};
 constexpr int k9600 = 9600;
+constexpr std::uint8_t kDarkness = 0x7C;
+constexpr std::uint8_t kName = 0x72;
+constexpr std::uint8_t kAddress = 0x74;
 
 struct Scene {
     FakeClock clock;
     FakeLine line{clock, true};
-    Reply Read(ReplyForm form) { return ReadReply(line, clock, form, k9600, kTimeout); }
+    // A status reply answers darkness (7C) here, a value reply the name (72).
+    Reply Read(ReplyForm form) {
+        return ReadReply(line, clock, {form, form == ReplyForm::Status ? kDarkness : kName, {}, {}}, k9600, kTimeout);
+    }
     long long Ms() const { return std::chrono::duration_cast<milliseconds>(clock.now - TimePoint{}).count(); }
 };
 
@@ -86,13 +92,13 @@ TEST(ReplyReader, ValueReplyEndsAtItsLength) {
 
 TEST(ReplyReader, PrefixFormOnlyOnSerialLines) {
     Scene serial;
-    serial.line.Arrive(1, {0x11, 0x1D, 0x46, 0x74, 0x02, 'A', 'B'});
+    serial.line.Arrive(1, {0x11, 0x1D, 0x46, 0x72, 0x02, 'A', 'B'});
     EXPECT_EQ(serial.Read(ReplyForm::Value).value, "AB");
 
     FakeClock clock;
     FakeLine usb(clock, false);  // through a USB line the length is byte 3
     usb.Arrive(1, {0x11, 0x1D, 0x46, 0x02, 'A', 'B'});
-    const Reply reply = ReadReply(usb, clock, ReplyForm::Value, 0, kTimeout);
+    const Reply reply = ReadReply(usb, clock, {ReplyForm::Value, kName, {}, {}}, 0, kTimeout);
     EXPECT_EQ(reply.result, Result::Ok);
     EXPECT_EQ(reply.value, "AB");
 }
@@ -110,6 +116,98 @@ TEST(ReplyReader, EndlessStreamIsCutWhereTheReplyEnds) {
     status.line.Arrive(1, std::vector<std::uint8_t>(5000, 0x1D));
     EXPECT_EQ(status.Read(ReplyForm::Status).result, Result::NoAnswer);
     EXPECT_LT(status.line.consumed, 64u);
+}
+
+// A late answer to an earlier frame is not this frame's answer, whatever it
+// says; the wait for the right one goes on to the deadline.
+TEST(ReplyReader, AnAnswerNamingAnotherCodeIsDroppedWhole) {
+    struct Piece {
+        int atMs;
+        std::vector<std::uint8_t> bytes;
+    };
+    const struct {
+        const char* name;
+        bool serial;
+        ReplyForm form;
+        std::uint8_t code;
+        std::vector<Piece> pieces;
+        Result result;
+        std::string value;
+        std::size_t dropped;
+    } cases[] = {
+        {"a late ok, then the refusal",
+         true,
+         ReplyForm::Status,
+         0x82,
+         {{200, {0x1D, 0x46, 0x7C, 0x00}}, {300, {0x1D, 0x46, 0x82, 0xFF}}},
+         Result::Refused,
+         "",
+         1},
+        {"a late ok alone is no answer",
+         true,
+         ReplyForm::Status,
+         0x82,
+         {{200, {0x1D, 0x46, 0x7C, 0x00}}},
+         Result::NoAnswer,
+         "",
+         1},
+        {"a late refusal is no length byte",
+         true,
+         ReplyForm::Value,
+         kName,
+         {{5, {0x1D, 0x46, 0x7C, 0xFF}}, {9, {0x1D, 0x46, kName, 0x02, 'A', 'B'}}},
+         Result::Ok,
+         "AB",
+         1},
+        {"a late value while a status is due",
+         true,
+         ReplyForm::Status,
+         kDarkness,
+         {{5, {0x1D, 0x46, kAddress, 0x03, 'a', 'b', 'c', 0x1D, 0x46, kDarkness, 0x00}}},
+         Result::Ok,
+         "",
+         1},
+        {"the prefixed form on a serial line",
+         true,
+         ReplyForm::Value,
+         kAddress,
+         {{5, {0x11, 0x1D, 0x46, kName, 0x02, 'x', 'y'}}, {8, {0x11, 0x1D, 0x46, kAddress, 0x01, 'Z'}}},
+         Result::Ok,
+         "Z",
+         1},
+        {"no 1D 46: judged as the dialog does",
+         true,
+         ReplyForm::Status,
+         kDarkness,
+         {{5, {0x00, 0x00, 0x00, 0x00}}},
+         Result::Ok,
+         "",
+         0},
+        {"no 0x11 form off serial lines",
+         false,
+         ReplyForm::Value,
+         kAddress,
+         {{5, {0x11, 0x1D, 0x46, 0x02, 'P', 'Q'}}},
+         Result::Ok,
+         "PQ",
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clock;
+        FakeLine line(clock, c.serial);
+        for (const Piece& p : c.pieces) line.Arrive(p.atMs, p.bytes);
+        std::vector<Bytes> told;
+        const Expected expected{
+            c.form, c.code,
+            [](std::uint8_t code) { return code == kAddress || code == kName ? ReplyForm::Value : ReplyForm::Status; },
+            [&](const Bytes& b) { told.push_back(b); }};
+        const Reply reply = ReadReply(line, clock, expected, k9600, kTimeout);
+        EXPECT_EQ(reply.result, c.result) << reply.detail;
+        EXPECT_EQ(reply.value, c.value);
+        EXPECT_EQ(reply.dropped.size(), c.dropped);
+        EXPECT_EQ(told, reply.dropped);
+    }
 }
 
 }  // namespace

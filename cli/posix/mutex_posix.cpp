@@ -1,0 +1,16 @@
+#include <mutex>
+
+#include "cli/mutex.h"
+
+namespace morvane::cli {
+
+struct Mutex::Impl {
+    std::mutex mu;
+};
+
+Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
+Mutex::~Mutex() = default;
+void Mutex::lock() { impl_->mu.lock(); }
+void Mutex::unlock() { impl_->mu.unlock(); }
+
+}  // namespace morvane::cli

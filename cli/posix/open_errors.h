@@ -1,0 +1,16 @@
+// What a technician can do about a port that does not open: the texts for
+// the errors of open(2) and of taking the port for the command alone.
+#pragma once
+#include <string>
+
+namespace morvane::cli {
+
+// "/dev/ttyUSB0: permission denied: ..." with the device's group and mode,
+// and whether the user is in that group, or is but logged in before.
+std::string PermissionDenied(const std::string& path);
+// "/dev/ttyUSB9: no such port; ports here: ..."
+std::string NoSuchPort(const std::string& path);
+// "/dev/ttyUSB0: in use by another program (...)"
+std::string InUse(const std::string& path, const std::string& how);
+
+}  // namespace morvane::cli

@@ -1,0 +1,30 @@
+#include "cli/stop_control.h"
+
+#include "cli/line.h"
+#include "cli/platform.h"
+
+namespace morvane::cli {
+
+void StopControl::OnSignal(int status) {
+    std::unique_lock<Mutex> lock(mu_);
+    int expected = 0;
+    status_.compare_exchange_strong(expected, status);
+    stop_ = true;
+    if (++signals_ == 1 && ledger_ != nullptr) return;  // the run ends itself, in order
+    if (ledger_ != nullptr) ledger_->Close("the command was interrupted");
+    RestoreOpenLines();
+    RestoreConsole();
+    EndNow(status_);
+}
+
+void StopControl::BeginRun(Ledger& ledger) {
+    std::lock_guard<Mutex> lock(mu_);
+    ledger_ = &ledger;
+}
+
+void StopControl::EndRun() {
+    std::lock_guard<Mutex> lock(mu_);
+    ledger_ = nullptr;
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,37 @@
+// What a stop signal does to a run. The first one stops it: no new frame
+// leaves, the one on the wire is waited for within its time-out, and every
+// key left gets its record. A second one (or the first while no job runs)
+// ends the command at once: the records still missing are written and the
+// lines put back as they were found before the process ends.
+#pragma once
+#include <atomic>
+#include <mutex>  // std::lock_guard
+
+#include "cli/mutex.h"
+#include "cli/ledger.h"
+
+namespace morvane::cli {
+
+class StopControl {
+public:
+    // From the signal thread; may end the process.
+    void OnSignal(int status);
+    // Not a signal: a result that cannot be written stops the run the same way.
+    void RequestStop() { stop_ = true; }
+
+    void BeginRun(Ledger& ledger);
+    void EndRun();
+
+    const std::atomic<bool>& Flag() const { return stop_; }
+    // The status a signal asked for (130, 143); 0 without one.
+    int SignalStatus() const { return status_; }
+
+private:
+    Mutex mu_;
+    Ledger* ledger_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> status_{0};
+    int signals_ = 0;
+};
+
+}  // namespace morvane::cli

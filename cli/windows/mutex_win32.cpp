@@ -1,0 +1,16 @@
+#include <windows.h>
+
+#include "cli/mutex.h"
+
+namespace morvane::cli {
+
+struct Mutex::Impl {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+
+Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
+Mutex::~Mutex() = default;
+void Mutex::lock() { AcquireSRWLockExclusive(&impl_->lock); }
+void Mutex::unlock() { ReleaseSRWLockExclusive(&impl_->lock); }
+
+}  // namespace morvane::cli

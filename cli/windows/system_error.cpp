@@ -1,0 +1,22 @@
+#include "cli/windows/system_error.h"
+
+namespace morvane::cli {
+
+std::string SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string utf8;
+    if (n > 0 && text != nullptr) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+        utf8.resize(static_cast<std::size_t>(size > 0 ? size : 0));
+        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), utf8.data(), size, nullptr, nullptr);
+    }
+    if (text != nullptr) LocalFree(text);
+    while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) utf8.pop_back();
+    const std::string number = "error " + std::to_string(code);
+    return utf8.empty() ? number : utf8 + " (" + number + ")";
+}
+
+}  // namespace morvane::cli

@@ -177,7 +177,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
         if (step.newBaud != 0 && reply.result == Result::Ok) {
             // The printer answered at the old speed and listens at the new
             // one from now on; so does this line, for the rest of the job.
-            end.listensAt = step.newBaud;
+            if (step.newBaud != exchange.baud) end.listensAt = step.newBaud;
             end.mayListenAt = 0;
             std::string why;
             if (!line->IsSerial()) {

@@ -179,6 +179,9 @@ TEST_F(CliTest, ProbeLeavesTheLineAsItFoundIt) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(ReadLine(Port()) == before) << "probe left the line changed";
     for (const auto& frame : Printer().Frames()) EXPECT_EQ(vprinter::HexString(frame), "1D 46 74");
+    // Without -p: never a plain serial port, which may be a console or a modem.
+    const CommandResult all = RunCli({"probe", "--dry-run"});
+    EXPECT_EQ(all.out.find("/dev/ttyS"), std::string::npos) << all.out;
 }
 
 TEST_F(CliTest, PermissionDeniedNamesTheGroupThatOwnsTheDevice) {

@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include <filesystem>
 #include <iostream>
 
 #include "cli/codepage.h"
@@ -10,6 +9,7 @@
 #include "cli/line.h"
 #include "cli/output.h"
 #include "cli/plan.h"
+#include "cli/port_resolve.h"
 #include "cli/platform.h"
 #include "cli/profile.h"
 #include "cli/runner.h"
@@ -66,40 +66,6 @@ bool BuildRequests(const std::string& command, const Options& o, std::vector<Req
         requests->push_back(r);
     }
     MoveBaudLast(requests);
-    return true;
-}
-
-bool SameDevice(const std::string& a, const std::string& b) {
-    std::error_code ec1, ec2;
-    const auto ca = std::filesystem::weakly_canonical(a, ec1);
-    const auto cb = std::filesystem::weakly_canonical(b, ec2);
-    return ec1 || ec2 ? a == b : ca == cb;
-}
-
-bool ResolvePorts(const std::vector<std::string>& names, std::vector<PortName>* ports, std::string* error) {
-    for (const std::string& name : names) {
-        const std::optional<PortName> port = ParsePortName(name);
-        if (!port) {
-            *error = "port \"" + name + "\" names no port (a device path, COMn, USBn: or LPTn)";
-            return false;
-        }
-        std::string why;
-        if (!CheckPortName(*port, &why)) {
-            *error = "port \"" + name + "\": " + why;
-            return false;
-        }
-        // Two jobs on one printer would read each other's replies.
-        for (const PortName& earlier : *ports) {
-            const bool same = port->kind == PortName::Kind::Device
-                                  ? earlier.kind == port->kind && SameDevice(earlier.text, port->text)
-                                  : earlier.kind == port->kind && earlier.number == port->number;
-            if (same) {
-                *error = "port \"" + name + "\" is given twice (as \"" + earlier.text + "\")";
-                return false;
-            }
-        }
-        ports->push_back(*port);
-    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>  // std::lock_guard
 
+#include "cli/journal_skim.h"
 #include "cli/platform.h"
 #include "cli/utc_time.h"
 
@@ -32,6 +33,55 @@ bool IsOurs(const json& record) {
 // leaves. Anything else that does not parse is not ours.
 bool IsCutShort(std::string_view line, const json::parse_error& e) {
     return !line.empty() && line.front() == '{' && e.byte >= line.size();
+}
+
+// The fields of a skimmed record, into an entry; false when it is not one
+// of ours.
+bool SkimmedEntry(const SkimmedFields& fields, bool wantSettings, JournalEntry* e) {
+    long long version = 0;
+    for (const auto& [key, raw] : fields) {
+        if (key == "v") {
+            if (!SkimmedNumber(raw, &version)) return false;
+        } else if (key == "n") {
+            if (!SkimmedNumber(raw, &e->n)) return false;
+        } else if (key == "settings") {
+            if (!wantSettings) continue;
+            std::vector<std::string_view> elements;
+            if (!SkimArray(raw, &elements)) return false;
+            for (std::string_view element : elements) {
+                SkimmedFields setting;
+                if (!SkimObject(element, &setting)) return false;
+                JournalSetting one;
+                for (const auto& [sKey, sRaw] : setting) {
+                    if (sKey == "key") SkimmedString(sRaw, &one.key);
+                    if (sKey == "value") SkimmedString(sRaw, &one.value);
+                    if (sKey == "result") SkimmedString(sRaw, &one.result);
+                    if (sKey == "ms") SkimmedNumber(sRaw, &one.ms);
+                }
+                e->settings.push_back(std::move(one));
+            }
+        } else if (key == "identity") {
+            SkimmedFields identity;
+            if (!SkimObject(raw, &identity)) return false;
+            for (const auto& [idKey, idRaw] : identity)
+                if (idKey == "serial_number") SkimmedString(idRaw, &e->usbSerial);
+        } else {
+            // What a listing shows; the rest only when the whole record is wanted.
+            std::string* field = key == "type"                      ? &e->type
+                                 : key == "time"                    ? &e->time
+                                 : key == "port"                    ? &e->port
+                                 : key == "host" && wantSettings    ? &e->host
+                                 : key == "user" && wantSettings    ? &e->user
+                                 : key == "command" && wantSettings ? &e->command
+                                 : key == "profile" && wantSettings ? &e->profile
+                                 : key == "bt_address"              ? &e->btAddress
+                                 : key == "bt_name"                 ? &e->btName
+                                 : key == "result"                  ? &e->result
+                                                                    : nullptr;
+            if (field != nullptr && !SkimmedString(raw, field)) return false;
+        }
+    }
+    return version == kJournalVersion && (e->type == "claim" || e->type == "job");
 }
 
 }  // namespace
@@ -66,42 +116,49 @@ JournalEntry EntryOf(const json& record) {
 
 bool ScanJournal(std::string_view text, std::size_t firstLine, JournalScan* scan, std::vector<JournalEntry>* entries,
                  std::string* error, JournalDetail detail) {
-    // What is not wanted is dropped as it is parsed: reading a long journal
-    // through costs the parse, not the copies.
     if (entries == nullptr) detail = JournalDetail::Top;
-    const json::parser_callback_t keep = [detail](int depth, json::parse_event_t event, json& parsed) {
-        if (detail == JournalDetail::Full || depth != 1 || event != json::parse_event_t::key) return true;
-        return !(parsed == "settings" || (detail == JournalDetail::Top && parsed == "identity"));
-    };
     std::size_t at = 0;
     std::size_t number = firstLine;
+    SkimmedFields fields;
     for (;; ++number) {
         const std::size_t end = text.find('\n', at);
         if (end == std::string_view::npos) break;
         const std::string_view line = text.substr(at, end - at);
         at = end + 1;
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
-        json record;
-        try {
-            record = detail == JournalDetail::Full ? json::parse(line) : json::parse(line, keep);
-        } catch (const json::parse_error& e) {
-            if (IsCutShort(line, e)) {
-                ++scan->torn;
-                continue;
+        JournalEntry entry;
+        fields.clear();
+        // A quick pass; the parser judges a line the skim cannot take whole.
+        if (SkimObject(line, &fields)) {
+            if (!SkimmedEntry(fields, detail == JournalDetail::Full, &entry)) {
+                *error = "line " + std::to_string(number) + " is not a record of morvane-cli's journal";
+                return false;
             }
-            *error = "line " + std::to_string(number) + " is not a record of morvane-cli's journal";
-            return false;
-        }
-        if (!IsOurs(record)) {
-            *error = "line " + std::to_string(number) + " is not a record of morvane-cli's journal";
-            return false;
+        } else {
+            json record;
+            try {
+                record = json::parse(line);
+            } catch (const json::parse_error& e) {
+                if (IsCutShort(line, e)) {
+                    ++scan->torn;
+                    continue;
+                }
+                *error = "line " + std::to_string(number) + " is not a record of morvane-cli's journal";
+                return false;
+            }
+            if (!IsOurs(record)) {
+                *error = "line " + std::to_string(number) + " is not a record of morvane-cli's journal";
+                return false;
+            }
+            entry = EntryOf(record);
+            if (detail != JournalDetail::Full) entry.settings.clear();
         }
         ++scan->records;
-        scan->highest = std::max(scan->highest, Number(record, "n"));
+        scan->highest = std::max(scan->highest, entry.n);
         if (entries != nullptr) {
-            entries->push_back(EntryOf(record));
-            entries->back().offset = static_cast<std::size_t>(line.data() - text.data());
-            entries->back().length = line.size();
+            entry.offset = static_cast<std::size_t>(line.data() - text.data());
+            entry.length = line.size();
+            entries->push_back(std::move(entry));
         }
     }
     scan->consumed = at;

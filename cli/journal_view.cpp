@@ -42,7 +42,13 @@ std::string SettingValue(const JournalEntry& e, const char* key) {
 // RFC 4180, and never a formula: a spreadsheet runs a cell that starts with
 // = + - or @, and a printer's name is anybody's text.
 std::string CsvField(std::string text) {
-    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos) text = "'" + text;
+    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos) {
+        std::string defused;
+        defused.reserve(text.size() + 1);
+        defused.push_back('\'');
+        defused.append(text);
+        text.swap(defused);
+    }
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);

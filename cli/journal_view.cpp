@@ -72,14 +72,10 @@ std::string HumanLine(const JournalEntry& e) {
 bool ScanInParts(std::string_view text, JournalScan* scan, std::vector<JournalEntry>* entries, std::string* error) {
     const std::size_t parts = text.size() < kPartBytes ? 1 : kParts;
     std::vector<std::string_view> pieces;
-    std::vector<std::size_t> firstLines;
-    for (std::size_t at = 0, line = 1; at < text.size() || pieces.empty();) {
+    for (std::size_t at = 0; at < text.size() || pieces.empty();) {
         std::size_t end = pieces.size() + 1 == parts ? text.size() : text.find('\n', at + text.size() / parts);
         end = end == std::string_view::npos ? text.size() : std::min(end + 1, text.size());
         pieces.push_back(text.substr(at, end - at));
-        firstLines.push_back(line);
-        line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(at),
-                                                    text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
         at = end;
     }
     std::vector<JournalScan> scans(pieces.size());
@@ -87,16 +83,18 @@ bool ScanInParts(std::string_view text, JournalScan* scan, std::vector<JournalEn
     std::vector<std::string> errors(pieces.size());
     std::vector<char> ok(pieces.size(), 0);
     RunInParallel(pieces.size(), pieces.size(), [&](std::size_t i) {
-        ok[i] = ScanJournal(pieces[i], firstLines[i], &scans[i], &found[i], &errors[i], JournalDetail::Summary);
+        ok[i] = ScanJournal(pieces[i], 1, &scans[i], &found[i], &errors[i], JournalDetail::Summary);
     });
+    // A bad line: read it all again in one, for the line's number.
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end()) {
+        JournalScan whole;
+        std::vector<JournalEntry> none;
+        return ScanJournal(text, 1, &whole, &none, error, JournalDetail::Top);
+    }
     std::size_t total = 0;
     for (const auto& f : found) total += f.size();
     entries->reserve(total);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        if (!ok[i]) {
-            *error = errors[i];
-            return false;
-        }
         const std::size_t base = static_cast<std::size_t>(pieces[i].data() - text.data());
         for (JournalEntry& e : found[i]) {
             e.offset += base;

@@ -18,6 +18,9 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
+// JSON's own blanks.
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 class Skimmer {
 public:
     explicit Skimmer(std::string_view text) : s_(text) {}
@@ -70,7 +73,7 @@ private:
         return at_ == s_.size();
     }
     void Blanks() {
-        while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\t' || s_[at_] == '\r')) ++at_;
+        while (at_ < s_.size() && IsBlank(s_[at_])) ++at_;
     }
     bool Take(char c) {
         if (at_ >= s_.size() || s_[at_] != c) return false;
@@ -98,7 +101,7 @@ private:
         if (c == '"') return String();
         if (c != '{' && c != '[') {
             const std::size_t from = at_;
-            while (at_ < s_.size() && s_[at_] != ',' && s_[at_] != '}' && s_[at_] != ']' && s_[at_] != ' ') ++at_;
+            while (at_ < s_.size() && s_[at_] != ',' && s_[at_] != '}' && s_[at_] != ']' && !IsBlank(s_[at_])) ++at_;
             return at_ > from;
         }
         int depth = 0;

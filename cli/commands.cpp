@@ -263,7 +263,8 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
         facts.command = command;
         facts.port = ports[i].text;
         facts.identity = FindListedPort(ports[i].text, listed);
-        if (command == "apply" && o.profile != "-") facts.profile = std::filesystem::absolute(o.profile).string();
+        std::error_code ec;
+        if (command == "apply" && o.profile != "-") facts.profile = std::filesystem::absolute(o.profile, ec).string();
         facts.records = collected.records;
         std::string why;
         if (!journal->Write(JobRecord(facts), &why)) {

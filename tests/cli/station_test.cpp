@@ -217,6 +217,27 @@ TEST_F(StationTest, AFullDiskStopsTheStationAndNamesTheJob) {
     EXPECT_EQ(read.err.find("cut short"), std::string::npos) << "half a record was left: " << read.err;
 }
 
+TEST_F(StationTest, SelectorsAreResolvedBeforeAnythingIsSent) {
+    VirtualPrinter& other = NewPrinter(1);
+    Plug(Printer(), "a", "p0");
+    Plug(other, "a", "p1");
+    const std::string glob = (dir_ / "a" / "p*").string();
+    const CommandResult dry = RunCli({"--dry-run", "set", "darkness=4", "-p", glob});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    ASSERT_GE(dry.Lines().size(), 3u) << dry.out;
+    EXPECT_EQ(dry.Lines()[0], glob + "  ->  " + (dir_ / "a" / "p0").string() + "  " + (dir_ / "a" / "p1").string());
+    const CommandResult batch = RunCli({"set", "darkness=2", "-p", glob, "--json"});
+    EXPECT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(Printer().GetSettings().darkness, 2);
+    EXPECT_EQ(other.GetSettings().darkness, 2);
+    for (const char* none : {"usb:dead:beef", "bt:00:00:00:00:00:01"}) {
+        const CommandResult r = RunCli({"set", "darkness=3", "-p", glob, "-p", none});
+        EXPECT_EQ(r.status, 3) << none;
+        EXPECT_NE(r.err.find(none), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Printer().FrameCount() + other.FrameCount(), 2u) << "sent before every selector was resolved";
+}
+
 TEST_F(StationTest, JournalShowsTheLatestOfEachPrinterForLabelsAndSpreadsheets) {
     std::ofstream(journal_)
         << R"J({"v":1,"type":"claim","n":1,"port":"/dev/ttyUSB0"})J"

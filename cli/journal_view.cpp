@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -68,6 +69,14 @@ std::string HumanLine(const JournalEntry& e) {
            shown(e.btAddress) + "  \"" + EscapeControls(NameOf(e)) + "\"  " + e.result;
 }
 
+std::size_t LineCount(std::string_view text) {
+    std::size_t lines = 0;
+    for (const char* at = text.data(); const void* next = std::memchr(at, '\n', text.data() + text.size() - at);
+         at = static_cast<const char*>(next) + 1)
+        ++lines;
+    return lines;
+}
+
 // A long journal is read in parts side by side, split where lines end.
 bool ScanInParts(std::string_view text, JournalScan* scan, std::vector<JournalEntry>* entries, std::string* error) {
     const std::size_t parts = text.size() < kPartBytes ? 1 : kParts;
@@ -83,6 +92,7 @@ bool ScanInParts(std::string_view text, JournalScan* scan, std::vector<JournalEn
     std::vector<std::string> errors(pieces.size());
     std::vector<char> ok(pieces.size(), 0);
     RunInParallel(pieces.size(), pieces.size(), [&](std::size_t i) {
+        found[i].reserve(LineCount(pieces[i]));
         ok[i] = ScanJournal(pieces[i], 1, &scans[i], &found[i], &errors[i], JournalDetail::Summary);
     });
     // A bad line: read it all again in one, for the line's number.

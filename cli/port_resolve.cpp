@@ -1,5 +1,6 @@
 #include "cli/port_resolve.h"
 
+#include <cctype>
 #include <filesystem>
 
 #include "cli/line.h"
@@ -15,13 +16,23 @@ bool SameDevice(const std::string& a, const std::string& b) {
     return ec1 || ec2 ? a == b : ca == cb;
 }
 
+// Host names in any letter case; a name and its address are not told apart
+// before the name is resolved.
+bool SameTcpPort(const PortName& a, const PortName& b) {
+    const auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    return a.kind == b.kind && a.number == b.number && lower(a.host) == lower(b.host);
+}
+
 }  // namespace
 
 bool ResolvePorts(const std::vector<std::string>& names, std::vector<PortName>* ports, std::string* error) {
     for (const std::string& name : names) {
         const std::optional<PortName> port = ParsePortName(name);
         if (!port) {
-            *error = "port \"" + name + "\" names no port (a device path, COMn, USBn: or LPTn)";
+            *error = "port \"" + name + "\" " + WhyNoPort(name);
             return false;
         }
         std::string why;
@@ -33,6 +44,8 @@ bool ResolvePorts(const std::vector<std::string>& names, std::vector<PortName>* 
         for (const PortName& earlier : *ports) {
             const bool same = port->kind == PortName::Kind::Device
                                   ? earlier.kind == port->kind && SameDevice(earlier.text, port->text)
+                              : port->kind == PortName::Kind::Tcp
+                                  ? SameTcpPort(earlier, *port)
                                   : earlier.kind == port->kind && earlier.number == port->number;
             if (same) {
                 *error = "port \"" + name + "\" is given twice (as \"" + earlier.text + "\")";

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +37,7 @@ std::string Paths::Artifacts() {
     fs::create_directories(dir);
     return dir;
 }
+std::string Paths::Runs() { return (fs::path(MORVANE_ARTIFACT_DIR).parent_path() / "e2e-runs").string(); }
 
 std::map<std::string, std::string> WineEnv() {
     const char* display = std::getenv("DISPLAY");
@@ -53,9 +56,9 @@ void LinkDosDevice(const std::string& name, const std::string& target) {
 }
 
 RunFolder::RunFolder(Library library, bool withSkin) {
-    fs::path base = fs::path(MORVANE_ARTIFACT_DIR).parent_path() / "e2e-runs";
+    fs::path base = Paths::Runs();
     fs::create_directories(base);
-    std::string tmpl = (base / "run-XXXXXX").string();
+    std::string tmpl = (base / ("run-" + std::to_string(getpid()) + "-XXXXXX")).string();
     path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
     fs::path product = fs::path(Paths::WinBuild()) / "Morvane";
     fs::copy_file(product / "Morvane.exe", fs::path(path_) / "Morvane.exe");
@@ -71,6 +74,21 @@ RunFolder::RunFolder(Library library, bool withSkin) {
 RunFolder::~RunFolder() {
     std::error_code ec;
     if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
+void RemoveAbandonedRunFolders() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(Paths::Runs(), ec)) {
+        // run-<pid>-XXXXXX; a folder named after no process is an older harness's.
+        const std::string name = entry.path().filename().string();
+        const size_t digits = name.find_first_not_of("0123456789", 4);
+        if (name.rfind("run-", 0) != 0) continue;
+        if (digits != std::string::npos && digits > 4 && name[digits] == '-') {
+            const pid_t pid = static_cast<pid_t>(std::stol(name.substr(4, digits - 4)));
+            if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running (or not ours to ask)
+        }
+        fs::remove_all(entry.path(), ec);
+    }
 }
 
 std::string RunFolder::WinPath(const std::string& file) const {

@@ -73,6 +73,7 @@ struct Paths {
     static std::string WinTestBuild();  // the Windows test programs' tree
     static std::string Prefix();        // WINEPREFIX
     static std::string Artifacts();     // screenshots go here
+    static std::string Runs();          // the run folders
 };
 
 // Base environment for every Windows process a test starts.
@@ -83,7 +84,9 @@ std::map<std::string, std::string> WineEnv();
 void LinkDosDevice(const std::string& name, const std::string& target);
 
 // A fresh folder with Morvane.exe, SkinPlusPlusDLL.dll, XPCorona.ssk and a
-// port library: the real one or the tests' stand-in.
+// port library: the real one or the tests' stand-in. Named after the
+// process that made it (run-<pid>-...), so that the folder of a killed run
+// can be told from those of runs still going.
 class RunFolder {
 public:
     enum class Library { Real, Fake, None };
@@ -96,6 +99,11 @@ public:
 private:
     std::string path_;
 };
+
+// Removes the run folders whose process is gone: a killed run cannot remove
+// its own, and a stray copy of the program with the stand-in library must
+// not pass for the program. Called when the harness starts.
+void RemoveAbandonedRunFolders();
 
 // The driver: a long-lived Windows process that answers one line per command.
 class Driver {

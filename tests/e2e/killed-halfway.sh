@@ -4,11 +4,13 @@
 # server, Wine service or Xvfb, and that its Wine session ended all of them
 # itself (it names on standard error any it could not). Its processes are
 # told apart from everyone else's by a mark in their environment, which all
-# of them inherit.
-#   killed-halfway.sh E2E_TEST_BINARY [GTEST_FILTER]
+# of them inherit. Then the harness is started once more, without tests: it
+# must remove the killed run's folder.
+#   killed-halfway.sh E2E_TEST_BINARY RUNS_DIR [GTEST_FILTER]
 set -u
 binary=$1
-filter=${2:-*}
+runs=$2
+filter=${3:-*}
 mark="MORVANE_KILL_MARK=killed-halfway-$$"  # the binary's only, not this script's helpers
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
@@ -44,6 +46,7 @@ kill -KILL "$pid"
 wait "$pid" 2>/dev/null
 echo "killed $binary (pid $pid) while Morvane.exe ran"
 status=0
+ls -d "$runs/run-$pid-"* >/dev/null 2>&1 || { echo "no run folder run-$pid-* in $runs while Morvane.exe ran" >&2; status=1; }
 
 # Allow the session's orderly end: the Wine server ends its services first.
 i=0
@@ -63,5 +66,11 @@ if grep -q '^wine-session: ' "$output"; then
   status=1
 fi
 
+"$binary" --gtest_filter=-* >/dev/null 2>&1
+if ls -d "$runs/run-$pid-"* >/dev/null 2>&1; then
+  echo "the killed run's folder is still there when the harness starts again:" >&2
+  ls -d "$runs/run-$pid-"* >&2
+  status=1
+fi
 [ $status = 0 ] || show_output
 exit $status

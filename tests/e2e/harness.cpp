@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,7 +32,12 @@ std::string HexBytes(const std::vector<unsigned char>& bytes) {
 
 std::string Paths::WinBuild() { return MORVANE_WIN_BUILD_DIR; }
 std::string Paths::WinTestBuild() { return MORVANE_WIN_TEST_BUILD_DIR; }
-std::string Paths::Prefix() { return MORVANE_WINEPREFIX; }
+std::string Paths::Template() { return MORVANE_WINEPREFIX; }
+std::string Paths::Prefix() {
+    const char* own = std::getenv("MORVANE_TEST_PREFIX");
+    if (own != nullptr && *own != '\0') return own;
+    return (fs::path(Template()).parent_path() / "prefixes" / program_invocation_short_name).string();
+}
 std::string Paths::Artifacts() {
     std::string dir = MORVANE_ARTIFACT_DIR;
     fs::create_directories(dir);
@@ -215,12 +221,20 @@ void Morvane::OpenPort(int portIndex, int baudIndex) {
 }
 
 void WineEnvironment::SetUp() {
+    const std::string wine = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/";
+    Process clone;
+    int status = -1;
+    ASSERT_TRUE(clone.Start({wine + "clone-prefix.sh", Paths::Template(), Paths::Prefix()}, {}, "", false));
+    // The first program to run may have to prepare the template itself.
+    ASSERT_TRUE(clone.WaitExit(600000, &status) && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "cannot make the prefix " << Paths::Prefix();
     // Start Wine's session now: its start-up re-creates the COM links of the
     // machine's serial ports, which must not undo links a test makes later.
     // The session helper ends the Wine server and the display when its input
     // closes, which also happens when this process is killed.
-    const std::string helper = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/wine-session.sh";
-    ASSERT_TRUE(session_.Start({helper, Paths::Prefix()}, {}, "", true, SIGTERM)) << "cannot start " << helper;
+    const std::string helper = wine + "wine-session.sh";
+    ASSERT_TRUE(session_.Start({helper, "--own-display", Paths::Prefix()}, {}, "", true, SIGTERM))
+        << "cannot start " << helper;
     std::string line;
     ASSERT_TRUE(session_.ReadLine(&line, 300000) && line.rfind("DISPLAY=", 0) == 0)
         << "the Wine session did not start: " << line;

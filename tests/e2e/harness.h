@@ -67,13 +67,15 @@ std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 std::string HexBytes(const std::vector<unsigned char>& bytes);  // "1d 46 7c 04"
 
-// Paths fixed at configure time, and the shared Wine prefix.
+// Paths fixed at configure time, and this program's own Wine prefix.
 struct Paths {
     static std::string WinBuild();      // the Windows program's build tree
     static std::string WinTestBuild();  // the Windows test programs' tree
-    static std::string Prefix();        // WINEPREFIX
-    static std::string Artifacts();     // screenshots go here
-    static std::string Runs();          // the run folders
+    static std::string Template();      // the prepared prefix that each program's own is made from
+    // WINEPREFIX: $MORVANE_TEST_PREFIX, else prefixes/<program name> beside the template.
+    static std::string Prefix();
+    static std::string Artifacts();  // screenshots go here
+    static std::string Runs();       // the run folders
 };
 
 // Base environment for every Windows process a test starts.
@@ -150,7 +152,9 @@ private:
     bool started_ = false;
 };
 
-// Holds a Wine session (tests/wine/wine-session.sh) for the tests.
+// Makes this program's prefix afresh from the template and holds a Wine
+// session on it, with a display of its own (tests/wine/clone-prefix.sh,
+// tests/wine/wine-session.sh), for the tests.
 class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override;

@@ -2,11 +2,13 @@
 # The one way the scripts and tests start Wine: a display (the one in
 # $DISPLAY, else a private Xvfb) and the prefix's Wine server, both ended
 # when the session ends, however it ends.
-#   wine-session.sh PREFIX COMMAND [ARGS...]
+#   wine-session.sh [--own-display] PREFIX COMMAND [ARGS...]
 #       runs COMMAND in the session and exits with its status;
-#   wine-session.sh PREFIX
+#   wine-session.sh [--own-display] PREFIX
 #       prints "DISPLAY=..." once the session is up and holds it until its
 #       standard input closes (a parent that dies closes it too).
+#   --own-display: a private Xvfb even when there is a $DISPLAY, for tests
+#       that run side by side and must not find each other's windows.
 # The server runs in the foreground, as our child: a daemon server leads a
 # session of its own, takes the first pseudo-terminal it opens as its
 # controlling terminal, and a printer line closed later would hang it up.
@@ -19,7 +21,9 @@
 # the server's parent-death signal, and nothing cuts the session's ending
 # short. Processes it still cannot end are named on standard error.
 set -u
-[ $# -ge 1 ] || { echo "usage: $0 PREFIX [COMMAND [ARGS...]]" >&2; exit 2; }
+own_display=0
+[ "${1:-}" = "--own-display" ] && { own_display=1; shift; }
+[ $# -ge 1 ] || { echo "usage: $0 [--own-display] PREFIX [COMMAND [ARGS...]]" >&2; exit 2; }
 prefix=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
@@ -77,6 +81,7 @@ if ! timeout 30 wineserver -w; then
   echo "wine-session: end it (WINEPREFIX='$prefix' wineserver -k) and run again." >&2
   exit 1
 fi
+[ $own_display = 1 ] && DISPLAY=
 start_display || exit 1
 
 setpriv --pdeathsig INT wineserver -f -p2 >"${MORVANE_WINESERVER_LOG:-/dev/null}" 2>&1 &

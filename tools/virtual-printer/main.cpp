@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tcp_serve.h"
 #include "virtual_printer.h"
 
 namespace {
@@ -30,6 +31,16 @@ const char kUsage[] =
     "its own. Runs until SIGTERM or SIGINT, then removes its links.\n"
     "\n"
     "Options:\n"
+    "  --tcp [ADDR:]PORT    a network printer instead: listen on ADDR (default\n"
+    "                       127.0.0.1; [::1] for IPv6) at PORT (0: any free port)\n"
+    "                       and serve one client at a time, the next ones waiting\n"
+    "                       in the listen queue; prints tcp://ADDR:PORT. Faults\n"
+    "                       as on the pseudo-terminal; hangup resets the\n"
+    "                       connection. --pace: as slow as a network module's\n"
+    "                       115200-baud link to the printer\n"
+    "  --count N            with --tcp: N printers in this one process on N\n"
+    "                       consecutive ports, each with its own settings, name\n"
+    "                       (VirtualPrinter-1, ...) and address; one line each\n"
     "  --link PATH          make PATH a symbolic link to the slave side (replacing\n"
     "                       what is there), e.g. $WINEPREFIX/dosdevices/com1;\n"
     "                       may be given several times\n"
@@ -127,6 +138,8 @@ int main(int argc, char** argv) {
     vprinter::Behaviour behaviour;
     bool reopenGiven = false;
     vprinter::LineOptions lineOptions;
+    std::string tcp;
+    long count = 1;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -140,6 +153,10 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
+        } else if (arg == "--tcp") {
+            if (!next(&tcp)) return Fail("--tcp needs [ADDR:]PORT");
+        } else if (arg == "--count") {
+            if (!next(&value) || !ParseInt(value, 1, 20000, &count)) return Fail("bad --count: 1 to 20000");
         } else if (arg == "--link") {
             if (!next(&value)) return Fail("--link needs a path");
             links.push_back(value);
@@ -208,6 +225,20 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    if (!tcp.empty()) {
+        vprinter::TcpServeOptions serve;
+        if (!vprinter::ParseTcpSpec(tcp, &serve)) return Fail("bad --tcp: [ADDR:]PORT, e.g. 127.0.0.5:9100");
+        if (!links.empty()) return Fail("--link is for the pseudo-terminal, not --tcp");
+        serve.count = static_cast<std::size_t>(count);
+        if (haveName) serve.name = name;
+        if (haveAddress) serve.address0 = address;
+        if (havePassword) serve.password = password;
+        serve.behaviour = behaviour;
+        serve.line = lineOptions;
+        return vprinter::ServeTcp(serve, log, stopSignals);
+    }
+    if (count != 1) return Fail("--count is for --tcp");
 
     vprinter::VirtualPrinter printer(log);
     if (haveName) printer.SetName(name);

@@ -64,7 +64,7 @@ inline const std::vector<TcpCase>& TcpCases() {
          "",
          {"ok", "error", "not-sent"},
          3,
-         "reset"},
+         "the connection was reset"},
     };
     return cases;
 }

@@ -3,6 +3,7 @@
 #include "cli/tcp_line.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -48,6 +49,7 @@ public:
     bool SetSpeed(int, std::string*) override { return true; }
 
     void DiscardInput() override {
+        at_ = end_ = 0;
         std::uint8_t drain[256];
         for (int i = 0; i < kMaxDrainReads && !failed_; ++i) {
             const ssize_t n = recv(fd_, drain, sizeof drain, MSG_DONTWAIT);
@@ -87,17 +89,29 @@ public:
     }
 
     int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
-        if (failed_) return -1;
-        for (;;) {
-            const ssize_t n = recv(fd_, buf, max, MSG_DONTWAIT);
-            if (n > 0) return static_cast<int>(n);
-            if (n == 0) return Fail("the printer closed the connection");
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Fail(ErrnoText(errno));
-            const int wait = MsUntil(deadline);
-            if (wait == 0) return 0;
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, wait) == 0) return 0;
+        if (at_ == end_) {
+            if (failed_) return -1;
+            // What the printer sends comes in one segment or a few: take it
+            // whole, so that a reply read piece by piece costs one wait and
+            // one read. Hundreds of printers at once make every call count.
+            for (;;) {
+                pollfd p{fd_, POLLIN, 0};
+                if (poll(&p, 1, MsUntil(deadline)) == 0) return 0;
+                const ssize_t n = recv(fd_, held_.data(), held_.size(), MSG_DONTWAIT);
+                if (n > 0) {
+                    at_ = 0;
+                    end_ = static_cast<std::size_t>(n);
+                    break;
+                }
+                if (n == 0) return Fail("the printer closed the connection");
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Fail(ErrnoText(errno));
+                if (MsUntil(deadline) == 0) return 0;
+            }
         }
+        const std::size_t n = std::min(max, end_ - at_);
+        std::copy_n(held_.begin() + static_cast<std::ptrdiff_t>(at_), n, buf);
+        at_ += n;
+        return static_cast<int>(n);
     }
 
     std::string FailureText() const override { return failure_; }
@@ -110,7 +124,9 @@ private:
     }
 
     int fd_;
-    bool failed_ = false;  // the connection is gone: every later call fails at once
+    bool failed_ = false;                   // the connection is gone: every later call fails at once
+    std::array<std::uint8_t, 512> held_{};  // received, not yet read
+    std::size_t at_ = 0, end_ = 0;
     std::string failure_;
 };
 

@@ -83,7 +83,8 @@ int RunNetProbe(const Options& o, RunOptions run, StopControl& stop) {
     stop.EndRun();
 
     const std::uint64_t tried = printers + others + unreached;
-    TheConsole().Err("scan: " + Plural(tried, "address", "addresses") + " of " + range->text + " on port " +
+    const std::string network = range->text.substr(0, range->text.find(':'));
+    TheConsole().Err("scan: " + Plural(tried, "address", "addresses") + " of " + network + ", port " +
                      std::to_string(range->port) + ": " + Plural(printers, "printer", "printers") + "; " +
                      std::to_string(others) + " took the connection but gave no printer's answer; " +
                      std::to_string(unreached) + " took no connection" +

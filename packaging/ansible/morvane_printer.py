@@ -197,7 +197,8 @@ def main():
     failed = {}
     for r in results:
         if r['result'] in FAILED_RESULTS:
-            failed.setdefault(r['result'], []).append('%s on %s' % (r['key'], r['port']))
+            why = ' (%s)' % r['detail'] if r.get('detail') else ''
+            failed.setdefault(r['result'], []).append('%s on %s%s' % (r['key'], r['port'], why))
     if failed or rc != 0:
         msg = '; '.join('%s: %s' % (kind, ', '.join(keys)) for kind, keys in sorted(failed.items()))
         module.fail_json(msg=msg or err.strip(), changed=changed, results=results, rc=rc)

@@ -26,7 +26,6 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-now_ms() { date +%s%N | awk '{ printf "%.3f", $1 / 1000000 }'; }
 
 # start_printer NAME [OPTION...]: a paced printer; its pty path in $NAME.
 # (Not in a command substitution: its process id must reach cleanup.)
@@ -40,18 +39,21 @@ start_printer() {
   eval "$name=\$(head -n 1 \"\$work/$name.path\")"
 }
 
-# time_runs NAME N COMMAND...: N whole-process timings of COMMAND.
+# time_runs NAME N COMMAND...: N whole-process timings of COMMAND, taken
+# by one small timer process (a shell's date and awk for each run would
+# cost more than the command itself).
 time_runs() {
   name=$1 n=$2
   shift 2
-  i=0
-  while [ $i -lt "$n" ]; do
-    t0=$(now_ms)
-    "$@" >/dev/null 2>&1 || { echo "bench: $name failed: $*" >&2; exit 1; }
-    t1=$(now_ms)
-    echo "$name $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
-    i=$((i + 1))
-  done
+  python3 - "$name" "$n" "$@" >>"$samples" <<'TIMER' || { echo "bench: $name failed: $*" >&2; exit 1; }
+import subprocess, sys, time
+name, runs, command = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+for _ in range(runs):
+    start = time.perf_counter()
+    if subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+        sys.exit(1)
+    print("%s %.1f" % (name, (time.perf_counter() - start) * 1000))
+TIMER
 }
 
 start_printer p9600
@@ -94,7 +96,8 @@ time_runs profile-8-printers-9600 "$runs" "$cli" apply "$work/profile" -p "$port
 start_tcp() {
   name=$1 n=$2
   shift 2
-  "$printer" --pace --log /dev/null --count "$n" "$@" >"$work/$name.ports" 2>/dev/null &
+  : >"$work/$name.ports"  # there before the printer's shell opens it
+  "$printer" --pace --log /dev/null --count "$n" "$@" >>"$work/$name.ports" 2>/dev/null &
   pids="$pids $!"
   i=0
   while [ "$(wc -l <"$work/$name.ports")" -lt "$n" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done

@@ -32,7 +32,7 @@ trap cleanup EXIT INT TERM
 start_printer() {
   name=$1
   shift
-  "$printer" --pace --log /dev/null "$@" >"$work/$name.path" 2>/dev/null &
+  "$printer" --pace --no-log "$@" >"$work/$name.path" 2>/dev/null &
   pids="$pids $!"
   i=0
   while [ ! -s "$work/$name.path" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
@@ -97,7 +97,7 @@ start_tcp() {
   name=$1 n=$2
   shift 2
   : >"$work/$name.ports"  # there before the printer's shell opens it
-  "$printer" --pace --log /dev/null --count "$n" "$@" >>"$work/$name.ports" 2>/dev/null &
+  "$printer" --pace --no-log --count "$n" "$@" >>"$work/$name.ports" 2>/dev/null &
   pids="$pids $!"
   i=0
   while [ "$(wc -l <"$work/$name.ports")" -lt "$n" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done

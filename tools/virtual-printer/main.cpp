@@ -47,6 +47,7 @@ const char kUsage[] =
     "  --log FILE           log every frame received and every reply sent, in\n"
     "                       hex with a timestamp (seconds since start), to FILE\n"
     "                       (default: standard error)\n"
+    "  --no-log             log nothing (for measurements: no line is formatted)\n"
     "  --name TEXT          Bluetooth name to start with\n"
     "  --address TEXT       Bluetooth address to start with (read only)\n"
     "  --password TEXT      pairing password to start with\n"
@@ -139,6 +140,7 @@ int main(int argc, char** argv) {
     bool reopenGiven = false;
     vprinter::LineOptions lineOptions;
     std::string tcp;
+    bool noLog = false;
     long count = 1;
 
     for (int i = 1; i < argc; ++i) {
@@ -162,6 +164,8 @@ int main(int argc, char** argv) {
             links.push_back(value);
         } else if (arg == "--log") {
             if (!next(&logPath)) return Fail("--log needs a file");
+        } else if (arg == "--no-log") {
+            noLog = true;
         } else if (arg == "--name") {
             if (!next(&name)) return Fail("--name needs a text");
             haveName = true;
@@ -217,6 +221,7 @@ int main(int argc, char** argv) {
         if (!logFile) return Fail("cannot write " + logPath);
         log = &logFile;
     }
+    if (noLog) log = nullptr;
 
     // The worker thread inherits this mask, so the signals reach sigtimedwait.
     sigset_t stopSignals;

@@ -1,11 +1,17 @@
 #include "cli/commands.h"
 
+#include <atomic>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/batch.h"
 #include "cli/codepage.h"
 #include "cli/console.h"
 #include "cli/input.h"
+#include "cli/job_record.h"
+#include "cli/journal.h"
+#include "cli/journal_view.h"
+#include "cli/station.h"
 #include "cli/ledger.h"
 #include "cli/line.h"
 #include "cli/net_probe.h"
@@ -24,6 +30,29 @@ namespace {
 int Usage(const std::string& message) {
     TheConsole().Err("morvane-cli: " + message);
     return kExitUsage;
+}
+
+// A profile's settings, checked, the speed last.
+bool ProfileRequests(const std::string& profile, std::vector<Request>* requests, std::string* error) {
+    std::string text;
+    if (!ReadProfileText(profile, std::cin, &text, error)) return false;
+    std::vector<ProfileEntry> entries;
+    ProfileError bad;
+    if (!ParseProfile(text, &entries, &bad)) {
+        *error = profile + ":" + std::to_string(bad.line) + ": " + bad.message;
+        return false;
+    }
+    for (const ProfileEntry& e : entries) {
+        Request r;
+        const std::string origin = profile + ":" + std::to_string(e.line);
+        if (!PlanSet(e.key, e.value, origin, &r, error)) {
+            *error = origin + ": " + *error;
+            return false;
+        }
+        requests->push_back(r);
+    }
+    MoveBaudLast(requests);
+    return true;
 }
 
 bool BuildRequests(const std::string& command, const Options& o, std::vector<Request>* requests, std::string* error) {
@@ -50,26 +79,7 @@ bool BuildRequests(const std::string& command, const Options& o, std::vector<Req
         }
         return true;
     }
-    // apply
-    std::string text;
-    if (!ReadProfileText(o.profile, std::cin, &text, error)) return false;
-    std::vector<ProfileEntry> entries;
-    ProfileError bad;
-    if (!ParseProfile(text, &entries, &bad)) {
-        *error = o.profile + ":" + std::to_string(bad.line) + ": " + bad.message;
-        return false;
-    }
-    for (const ProfileEntry& e : entries) {
-        Request r;
-        const std::string origin = o.profile + ":" + std::to_string(e.line);
-        if (!PlanSet(e.key, e.value, origin, &r, error)) {
-            *error = origin + ": " + *error;
-            return false;
-        }
-        requests->push_back(r);
-    }
-    MoveBaudLast(requests);
-    return true;
+    return ProfileRequests(o.profile, requests, error);
 }
 
 std::string BaudList() {
@@ -134,6 +144,25 @@ void PrintSummary(std::size_t printers, const Ledger& ledger, const std::vector<
     for (const std::string& line : FormatSummary(printers, ledger.Counts(), speeds)) TheConsole().Err(line);
 }
 
+// The ports the user named, selectors resolved; false with the exit status.
+bool Ports(const Options& o, std::vector<PortName>* ports, int* status) {
+    std::vector<Resolution> resolutions;
+    std::string error;
+    const ResolveStatus resolved = ResolvePorts(o.ports, ports, &resolutions, &error);
+    if (resolved == ResolveStatus::BadUsage) {
+        *status = Usage(error);
+        return false;
+    }
+    if (resolved == ResolveStatus::NoMatch) {
+        TheConsole().Err("morvane-cli: " + error);
+        *status = kExitFailed;
+        return false;
+    }
+    if (o.dryRun)
+        for (const Resolution& r : resolutions) TheConsole().Out(FormatResolution(r, o.json));
+    return true;
+}
+
 int RunProbe(const Options& o, StopControl& stop) {
     RunOptions run;
     int status = 0;
@@ -141,7 +170,7 @@ int RunProbe(const Options& o, StopControl& stop) {
     if (!o.net.empty()) return RunNetProbe(o, run, stop);
     std::vector<PortName> ports;
     std::string error;
-    if (!ResolvePorts(o.ports, &ports, &error)) return Usage(error);
+    if (!Ports(o, &ports, &status)) return status;
     if (ports.empty()) {
         // Only where printers are plugged in: never a console or a modem.
         for (const PortInfo& info : ListPorts())
@@ -188,8 +217,15 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     if (requests.empty())
         return Usage(command == "apply" ? o.profile + ": no settings in it" : "nothing to " + command);
     std::vector<PortName> ports;
-    if (!ResolvePorts(o.ports, &ports, &error)) return Usage(error);
+    if (!Ports(o, &ports, &status)) return status;
     if (ports.empty() && !o.dryRun) return Usage("no port given (-p PORT)");
+    // A journaled job ends with what the printer says it is.
+    if (!o.journal.empty())
+        for (const char* key : {"bt-address", "bt-name"}) {
+            Request read;
+            PlanGet(key, "--journal", &read, &error);
+            requests.push_back(read);
+        }
 
     // Every printer's frames are made, and every text checked, before
     // anything is sent.
@@ -212,6 +248,9 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
         return kExitDone;
     }
 
+    std::unique_ptr<Journal> journal;
+    if (!o.journal.empty() && !(journal = Journal::Open(o.journal, &error))) return Usage(error);
+
     Ledger ledger([&](const Record& r) { TheConsole().Out(FormatRecord(r, o.json)); });
     std::vector<JobSink*> sinks;
     for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -227,14 +266,63 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
         sinks.push_back(&ledger.Add(std::move(keys)));
     }
     std::vector<PrinterSpeed> speeds(ports.size());
+    const std::vector<PortInfo> listed = journal ? ListPorts() : std::vector<PortInfo>{};
+    std::atomic<bool> unrecorded{false};
     stop.BeginRun(ledger);
     RunPorts(ports, o, [&](std::size_t i) {
+        RecordCollector collected(steps[i].size(), sinks[i]);
         speeds[i] = {ports[i].text,
-                     RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout), SystemClock(), *sinks[i])};
+                     RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout), SystemClock(), collected)};
+        if (!journal) return;
+        JobFacts facts;
+        facts.command = command;
+        facts.port = ports[i].text;
+        facts.identity = FindListedPort(ports[i].text, listed);
+        if (command == "apply" && o.profile != "-") facts.profile = std::filesystem::absolute(o.profile).string();
+        facts.records = collected.records;
+        std::string why;
+        if (!journal->Write(JobRecord(facts), &why)) {
+            TheConsole().Err("morvane-cli: the job on " + ports[i].text + " could not be journaled: " + why);
+            unrecorded = true;
+        }
     });
     stop.EndRun();
     PrintSummary(ports.size(), ledger, speeds);
-    return FinalStatus(ledger, stop);
+    return unrecorded ? kExitOutputFailed : FinalStatus(ledger, stop);
+}
+
+int RunWatch(const Options& o, StopControl& stop) {
+    StationOptions station;
+    int status = 0;
+    if (!PrepareRun(o, stop, &station.run, &status)) return status;
+    std::string error;
+    if (!ProfileRequests(o.profile, &station.requests, &error)) return Usage(error);
+    if (station.requests.empty()) return Usage(o.profile + ": no settings in it");
+    for (const std::string& name : o.ports) {
+        std::string bad;
+        std::optional<Selector> selector = ParseSelector(name, &bad);
+        if (!bad.empty()) return Usage(bad);
+        if (!selector) {
+            // A plain path: taken whenever it is there.
+            if (!ParsePortName(name)) return Usage("port \"" + name + "\" names no port");
+            selector = Selector{Selector::Kind::Glob, name, {}, {}, {}, {}};
+        }
+        station.selectors.push_back(*selector);
+    }
+    station.profile = o.profile;
+    station.start = std::max<long long>(o.start, 1);
+    station.probe = o.probe;
+    station.json = o.json;
+    // The journal is there and ours before any printer is taken.
+    std::unique_ptr<Journal> journal = Journal::Open(o.journal, &error);
+    if (!journal) return Usage(error);
+    if (journal->TornLines() > 0)
+        TheConsole().Err("morvane-cli: " + o.journal + ": skipped " + std::to_string(journal->TornLines()) +
+                         " line(s) cut short; the next record starts on a line of its own");
+    const std::unique_ptr<PortEvents> events = PortEvents::Open();
+    TheConsole().Err("morvane-cli: waiting for printers (Ctrl-C stops once the jobs under way are done)");
+    const int result = RunStation(station, *journal, stop, *events);
+    return TheConsole().Failed() ? kExitOutputFailed : result;
 }
 
 }  // namespace
@@ -249,6 +337,9 @@ int RunCommand(const std::string& command, const Options& o, StopControl& stop) 
         return TheConsole().Failed() ? kExitOutputFailed : kExitDone;
     }
     if (command == "probe") return RunProbe(o, stop);
+    if (command == "watch") return RunWatch(o, stop);
+    if (command == "journal")
+        return ShowJournal(o.journalFile, {o.journalAll, o.journalAddress, o.journalPort, o.csv, o.json});
     return RunJobs(command, o, stop);
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/port_info.h"
 #include "cli/port_name.h"
 
 namespace morvane::cli {
@@ -50,20 +51,7 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
 // that ends without closing them.
 void RestoreOpenLines();
 
-// What a port is, as far as the system tells.
-enum class PortClass { UsbSerial, UsbAcm, Bluetooth, UsbPrinter, Parallel, Serial };
-const char* PortClassName(PortClass kind);  // "usb-serial", "usb-acm", ...
-// Ports that `probe` tries when none is named: those a printer is plugged
-// into. Plain serial ports (/dev/ttyS*: consoles, modems) are tried only
-// when named.
-bool ProbedByDefault(PortClass kind);
-
-struct PortInfo {
-    std::string name;         // as the command takes it
-    std::string description;  // e.g. the USB adapter's maker and product
-    PortClass kind = PortClass::Serial;
-    bool serial = false;  // a line with a speed
-};
+// The machine's ports with who they are (see port_info.h).
 std::vector<PortInfo> ListPorts();
 
 }  // namespace morvane::cli

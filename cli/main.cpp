@@ -30,7 +30,7 @@ constexpr char kDescription[] =
     "143 stopped by SIGINT (Ctrl-C) or SIGTERM, every key recorded.\n"
     "In a text value, {n} stands for the printer's place (1-based) in the port list.";
 
-const char* const kCommands = "ports, settings, get, set, apply or probe";
+const char* const kCommands = "ports, settings, get, set, apply, probe, watch or journal";
 
 int Usage(const std::string& message) {
     TheConsole().Err("morvane-cli: " + message);
@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
                    "printers at once (default: every serial, USB and parallel port at once, and 64 network "
                    "printers)")
         ->check(CLI::Range(1, 100000));
+    app.add_option("--journal", o.journal, "add each job's record to this journal (JSON lines; set, apply and watch)");
     app.add_option("--codepage", o.codePage,
                    "byte encoding of texts: 936, 1252, utf-8, ... (default: " + DefaultCodePage().name + ")");
     app.require_subcommand(1, 1);
@@ -116,11 +117,27 @@ int main(int argc, char** argv) {
                       "find network printers in an IPv4 range, CIDR[:PORT] (port 9100 by default): connect to each "
                       "address and send only the read-address frame, and the name read to printers");
     probe->add_flag("--force", o.force, "with --net: walk a range larger than a /16");
+    CLI::App* watch =
+        app.add_subcommand("watch", "the station: configure each printer port that appears, and journal it");
+    watch->add_option("--profile", o.profile, "the profile to apply to each printer")->required();
+    watch->add_flag("--probe", o.probe, "find each printer's speed first");
+    watch->add_option("--start", o.start, "the lowest number {n} to give (default: one past the journal's highest)");
+    CLI::App* journal = app.add_subcommand("journal", "show a journal: the latest job of each printer");
+    journal->add_option("FILE", o.journalFile, "the journal")->required();
+    journal->add_option("--address", o.journalAddress, "only the printer with this Bluetooth address");
+    journal->add_option("--port", o.journalPort, "only the jobs on this port");
+    journal->add_flag("--all", o.journalAll, "the whole history, interrupted jobs too");
+    journal->add_flag("--csv", o.csv, "number, address, name, password, time and result, as CSV");
 
     int status = kExitOutputFailed;
     try {
         app.parse(static_cast<int>(argPointers.size()), argPointers.data());
-        status = RunCommand(app.get_subcommands().front()->get_name(), o, stop);
+        const std::string command = app.get_subcommands().front()->get_name();
+        if (command == "watch" && o.journal.empty()) {
+            status = Usage("watch needs --journal FILE: every printer's number and record go there");
+        } else {
+            status = RunCommand(command, o, stop);
+        }
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {
             status = app.exit(e);

@@ -22,7 +22,15 @@ struct Options {
     std::string codePage;
     std::vector<std::string> keys;         // get
     std::vector<std::string> assignments;  // set
-    std::string profile;                   // apply
+    std::string profile;                   // apply, watch
+    std::string journal;                   // set, apply, watch: the journal to add to
+    long long start = 0;                   // watch: the lowest number to give; 0: 1
+    bool probe = false;                    // watch: find each printer's speed first
+    std::string journalFile;               // journal: the one to read
+    std::string journalAddress;            // journal --address
+    std::string journalPort;               // journal --port
+    bool journalAll = false;               // journal --all
+    bool csv = false;                      // journal --csv
 };
 
 }  // namespace morvane::cli

@@ -69,9 +69,7 @@ std::string EscapeControls(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == 0x1B) {
+        if (c == 0x1B) {
             out += "\\e";
         } else if (c == '\n') {
             out += "\\n";
@@ -122,13 +120,51 @@ std::string FormatDryRun(const std::string& port, const Step& step, bool json) {
 }
 
 std::string FormatPort(const PortInfo& port, bool json) {
-    if (json)
-        return Dump({{"port", port.name},
-                     {"kind", PortClassName(port.kind)},
-                     {"description", port.description},
-                     {"serial", port.serial}});
-    return Pad(EscapeControls(port.name), 16) + "  " + Pad(PortClassName(port.kind), 11) + "  " +
-           EscapeControls(port.description);
+    const PortIdentity& id = port.identity;
+    if (json) {
+        nlohmann::json j = {{"port", port.name},
+                            {"path", port.path},
+                            {"kind", PortClassName(port.kind)},
+                            {"access", PortAccessName(port.access)},
+                            {"description", port.description},
+                            {"serial", port.serial}};
+        const auto add = [&](const char* key, const std::string& value) {
+            if (!value.empty()) j[key] = value;
+        };
+        add("group", port.group);
+        add("vendor_id", id.vendorId);
+        add("product_id", id.productId);
+        add("serial_number", id.serial);
+        add("manufacturer", id.manufacturer);
+        add("product", id.product);
+        add("driver", id.driver);
+        add("by_id", id.byId);
+        add("bt_address", id.btAddress);
+        return Dump(j);
+    }
+    std::string access = PortAccessName(port.access);
+    if (!port.group.empty()) access += " (group " + port.group + ")";
+    std::string who;
+    const auto add = [&](const std::string& text) {
+        if (!text.empty()) who += (who.empty() ? "" : "  ") + text;
+    };
+    if (!id.vendorId.empty()) add(id.vendorId + ":" + id.productId);
+    if (!id.serial.empty()) add("serial " + id.serial);
+    if (!id.btAddress.empty()) add("address " + id.btAddress);
+    add(port.description);
+    if (!id.driver.empty()) add("driver " + id.driver);
+    if (!id.byId.empty()) add(id.byId);
+    const std::string path = port.path.find(port.name) == std::string::npos ? " " + port.path : "";
+    return Pad(EscapeControls(port.name + path), 16) + "  " + Pad(PortClassName(port.kind), 11) + "  " +
+           Pad(access, 13) + "  " + EscapeControls(who);
+}
+
+std::string FormatResolution(const Resolution& r, bool json) {
+    if (json) return Dump({{"selector", r.selector}, {"ports", r.ports}});
+    std::string line = EscapeControls(r.selector) + "  ->";
+    if (r.ports.empty()) line += "  (no port)";
+    for (const std::string& p : r.ports) line += "  " + EscapeControls(p);
+    return line;
 }
 
 std::vector<std::string> FormatSettings(bool json) {

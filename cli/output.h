@@ -9,6 +9,7 @@
 #include "cli/ledger.h"
 #include "cli/line.h"
 #include "cli/plan.h"
+#include "cli/port_resolve.h"
 #include "cli/record.h"
 #include "cli/runner.h"
 
@@ -18,12 +19,13 @@ std::string FormatRecord(const Record& record, bool json);
 std::string FormatProbe(const Record& record, bool json);
 std::string FormatDryRun(const std::string& port, const Step& step, bool json);
 std::string FormatPort(const PortInfo& port, bool json);
+// "usb:0416:5011  ->  /dev/ttyUSB0 /dev/ttyUSB1", for --dry-run.
+std::string FormatResolution(const Resolution& resolution, bool json);
 // Every setting with the values it takes, whether it can be read and set.
 std::vector<std::string> FormatSettings(bool json);
 
-// For a terminal: "\e", "\n", "\xNN" (and "\\") instead of control
-// characters, so that a text a printer sends cannot repaint the screen or
-// forge a line.
+// For a terminal: "\e", "\n", "\xNN" instead of control characters, so
+// that a text a printer sends cannot repaint the screen or forge a line.
 std::string EscapeControls(std::string_view text);
 
 struct PrinterSpeed {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,5 +31,25 @@ void WatchStopSignals(std::function<void(int status)> onStop);
 // Runs job(0) .. job(count - 1), at most maxAtOnce at a time, each on a
 // thread of its own, and returns when all are done.
 void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job);
+
+// A job on a thread of its own, joined when the object goes.
+class Thread {
+public:
+    explicit Thread(std::function<void()> job);
+    ~Thread();
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    bool Done() const;
+    struct Impl;  // the platform's
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+void PauseMs(unsigned ms);
+
+// For the journal: the machine's name and the user's.
+std::string HostName();
+std::string UserName();
 
 }  // namespace morvane::cli

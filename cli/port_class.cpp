@@ -1,4 +1,4 @@
-#include "cli/line.h"
+#include "cli/port_info.h"
 
 namespace morvane::cli {
 
@@ -17,6 +17,15 @@ const char* PortClassName(PortClass kind) {
 bool ProbedByDefault(PortClass kind) {
     return kind == PortClass::UsbSerial || kind == PortClass::UsbAcm || kind == PortClass::Bluetooth ||
            kind == PortClass::UsbPrinter;
+}
+
+const char* PortAccessName(PortAccess access) {
+    switch (access) {
+        case PortAccess::Ok: return "ok";
+        case PortAccess::NoPermission: return "no-permission";
+        case PortAccess::InUse: return "in-use";
+    }
+    return "ok";
 }
 
 }  // namespace morvane::cli

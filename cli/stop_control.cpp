@@ -9,8 +9,9 @@ void StopControl::OnSignal(int status) {
     std::unique_lock<Mutex> lock(mu_);
     int expected = 0;
     status_.compare_exchange_strong(expected, status);
+    if (++signals_ == 1 && watching_) return;  // no new printers; the jobs finish
     stop_ = true;
-    if (++signals_ == 1 && ledger_ != nullptr) return;  // the run ends itself, in order
+    if (signals_ == 1 && ledger_ != nullptr) return;  // the run ends itself, in order
     if (ledger_ != nullptr) ledger_->Close("the command was interrupted");
     RestoreOpenLines();
     RestoreConsole();
@@ -20,6 +21,16 @@ void StopControl::OnSignal(int status) {
 void StopControl::BeginRun(Ledger& ledger) {
     std::lock_guard<Mutex> lock(mu_);
     ledger_ = &ledger;
+}
+
+void StopControl::BeginWatch() {
+    std::lock_guard<Mutex> lock(mu_);
+    watching_ = true;
+}
+
+void StopControl::EndWatch() {
+    std::lock_guard<Mutex> lock(mu_);
+    watching_ = false;
 }
 
 void StopControl::EndRun() {

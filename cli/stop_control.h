@@ -1,8 +1,9 @@
 // What a stop signal does to a run. The first one stops it: no new frame
 // leaves, the one on the wire is waited for within its time-out, and every
-// key left gets its record. A second one (or the first while no job runs)
-// ends the command at once: the records still missing are written and the
-// lines put back as they were found before the process ends.
+// key left gets its record. A station stops taking new printers instead,
+// and lets the jobs in flight finish. A second one (or the first while
+// nothing runs) ends the command at once: the records still missing are
+// written and the lines put back as they were found before the process ends.
 #pragma once
 #include <atomic>
 #include <mutex>  // std::lock_guard
@@ -21,6 +22,8 @@ public:
 
     void BeginRun(Ledger& ledger);
     void EndRun();
+    void BeginWatch();
+    void EndWatch();
 
     const std::atomic<bool>& Flag() const { return stop_; }
     // The status a signal asked for (130, 143); 0 without one.
@@ -32,6 +35,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> status_{0};
     int signals_ = 0;
+    bool watching_ = false;
 };
 
 }  // namespace morvane::cli

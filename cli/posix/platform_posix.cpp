@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <system_error>
 #include <thread>
 
 #include <pthread.h>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace morvane::cli {
@@ -59,6 +61,38 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
     }
     if (threads.empty()) work();
     for (std::thread& t : threads) t.join();
+}
+
+struct Thread::Impl {
+    std::atomic<bool> done{false};
+    std::thread thread;
+};
+
+Thread::Thread(std::function<void()> job) : impl_(std::make_unique<Impl>()) {
+    Impl* impl = impl_.get();
+    impl_->thread = std::thread([impl, job = std::move(job)] {
+        job();
+        impl->done = true;
+    });
+}
+
+Thread::~Thread() {
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+bool Thread::Done() const { return impl_->done; }
+
+void PauseMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string UserName() {
+    const passwd* user = getpwuid(geteuid());
+    return user != nullptr ? user->pw_name : std::to_string(geteuid());
 }
 
 }  // namespace morvane::cli

@@ -112,4 +112,49 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
     }
 }
 
+struct Thread::Impl {
+    std::function<void()> job;
+    std::atomic<bool> done{false};
+    ScopedHandle handle;
+};
+
+namespace {
+DWORD WINAPI RunThread(void* param) {
+    Thread::Impl* impl = static_cast<Thread::Impl*>(param);
+    impl->job();
+    impl->done = true;
+    return 0;
+}
+}  // namespace
+
+Thread::Thread(std::function<void()> job) : impl_(std::make_unique<Impl>()) {
+    impl_->job = std::move(job);
+    HANDLE t = CreateThread(nullptr, 0, RunThread, impl_.get(), 0, nullptr);
+    if (t == nullptr) {
+        RunThread(impl_.get());  // no thread to be had: run it here
+        return;
+    }
+    impl_->handle.Reset(t);
+}
+
+Thread::~Thread() {
+    if (impl_->handle) WaitForSingleObject(impl_->handle.Get(), INFINITE);
+}
+
+bool Thread::Done() const { return impl_->done; }
+
+void PauseMs(unsigned ms) { Sleep(ms); }
+
+std::string HostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? ToUtf8(name) : std::string();
+}
+
+std::string UserName() {
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    return GetUserNameW(name, &size) ? ToUtf8(name) : std::string();
+}
+
 }  // namespace morvane::cli

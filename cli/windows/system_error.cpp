@@ -15,8 +15,11 @@ std::string SystemMessage(DWORD code) {
     }
     if (text != nullptr) LocalFree(text);
     while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) utf8.pop_back();
-    const std::string number = "error " + std::to_string(code);
-    return utf8.empty() ? number : utf8 + " (" + number + ")";
+    std::string number = "error ";
+    number += std::to_string(code);
+    if (utf8.empty()) return number;
+    utf8.append(" (").append(number).append(")");
+    return utf8;
 }
 
 }  // namespace morvane::cli

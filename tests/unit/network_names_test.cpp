@@ -5,6 +5,7 @@
 #include "cli/batch.h"
 #include "cli/net_range.h"
 #include "cli/port_name.h"
+#include "cli/selector.h"
 
 namespace {
 
@@ -28,6 +29,12 @@ TEST(TcpPortNames, HostAndPortAsGiven) {
         EXPECT_EQ(port->number, c.port) << c.text;
         EXPECT_EQ(port->text, c.text);
     }
+}
+
+TEST(TcpPortNames, AnIPv6AddressInBracketsIsNoGlob) {
+    std::string error;
+    EXPECT_FALSE(ParseSelector("tcp://[::1]:9100", &error).has_value());
+    EXPECT_EQ(error, "");
 }
 
 TEST(TcpPortNames, BadOnesSayWhy) {

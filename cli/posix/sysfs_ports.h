@@ -1,0 +1,30 @@
+// Who the machine's ports are, as sysfs and /dev tell: USB ids, serial
+// number, maker and product, the kernel driver, the /dev/serial/by-id link,
+// a Bluetooth port's peer, and whether this user may open the device now.
+// Everything is read under a root ("" for the machine itself), so that
+// tests read a recorded tree instead (MORVANE_SYSFS_ROOT).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "cli/port_info.h"
+
+namespace morvane::cli {
+
+// $MORVANE_SYSFS_ROOT, or "" for the machine's own /sys and /dev.
+std::string SysfsRoot();
+
+// The tty devices sysfs has a device for ("ttyUSB0", "ttyACM1", "rfcomm0",
+// and serial ports that have a UART), by name.
+std::vector<std::string> SysfsTtyNames(const std::string& root);
+// "lp0", "lp1": USB printers (the usblp driver's /dev/usb/lpN).
+std::vector<std::string> SysfsUsbPrinterNames(const std::string& root);
+
+// Fills in what sysfs knows of a tty or a USB printer ("lp0"); leaves what
+// is known already.
+void AddSysfsIdentity(const std::string& root, const std::string& name, bool usbPrinter, PortInfo* port);
+// Access to the device file: "no-permission" with its group, "in-use" when
+// another process holds a lock on it (flock, POSIX, or a UUCP lock file).
+void AddAccess(const std::string& root, const std::string& path, PortInfo* port);
+
+}  // namespace morvane::cli

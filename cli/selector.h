@@ -1,0 +1,36 @@
+// Ports named by who they are rather than where they hang today:
+//   usb:VVVV:PPPP          every port of that USB vendor and product id
+//   usb:VVVV:PPPP:SERIAL   the one with that serial number
+//   bt:AA:BB:CC:DD:EE:FF   the rfcomm port bound to that Bluetooth address
+//   a glob                 every path that matches, such as
+//                          /dev/serial/by-id/usb-*Printer*
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/port_info.h"
+
+namespace morvane::cli {
+
+struct Selector {
+    enum class Kind { Usb, Bluetooth, Glob } kind = Kind::Glob;
+    std::string text;       // as given
+    std::string vendorId;   // Usb: four hex digits, lower case
+    std::string productId;  // Usb
+    std::string serial;     // Usb: empty for every serial number
+    std::string address;    // Bluetooth: upper case
+};
+
+// Nothing for a plain port name. *error is set when the text is meant as a
+// selector but is malformed ("usb:41:x").
+std::optional<Selector> ParseSelector(std::string_view text, std::string* error);
+
+// Whether a usb: or bt: selector names this port.
+bool Matches(const Selector& selector, const PortInfo& port);
+
+// Shell-style matching: * any run, ? one character, [abc] [a-z] [!x] a set.
+bool GlobMatch(std::string_view pattern, std::string_view text);
+bool IsGlob(std::string_view text);
+
+}  // namespace morvane::cli

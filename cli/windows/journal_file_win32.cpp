@@ -1,0 +1,104 @@
+// The journal's file on Windows: appending writes, LockFileEx, and
+// FlushFileBuffers. The file gets the folder's permissions.
+#include <windows.h>
+
+#include "cli/journal_file.h"
+#include "cli/platform.h"
+#include "cli/windows/system_error.h"
+#include "libs/common/scoped_handle.h"
+
+namespace morvane::cli {
+
+namespace {
+
+constexpr unsigned kLockTryMs = 20;
+constexpr unsigned kLockWaitMs = 10000;
+
+std::wstring Wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+class WindowsJournalFile : public JournalFile {
+public:
+    WindowsJournalFile(HANDLE h, std::string path) : file_(h), h_(h), path_(std::move(path)) {}
+
+    bool Lock(std::string* error) override {
+        for (unsigned waited = 0;; waited += kLockTryMs) {
+            OVERLAPPED whole{};
+            if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
+                return true;
+            if (waited >= kLockWaitMs) {
+                *error = "cannot lock " + path_ + ": " + SystemMessage(GetLastError());
+                return false;
+            }
+            PauseMs(kLockTryMs);
+        }
+    }
+
+    void Unlock() override {
+        OVERLAPPED whole{};
+        UnlockFileEx(h_, 0, MAXDWORD, MAXDWORD, &whole);
+    }
+
+    std::uint64_t Size() override {
+        LARGE_INTEGER size{};
+        return GetFileSizeEx(h_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    }
+
+    bool ReadFrom(std::uint64_t offset, std::string* bytes, std::string* error) override {
+        bytes->clear();
+        char buffer[1 << 16];
+        for (std::uint64_t at = offset;;) {
+            OVERLAPPED where{};
+            where.Offset = static_cast<DWORD>(at);
+            where.OffsetHigh = static_cast<DWORD>(at >> 32);
+            DWORD got = 0;
+            if (!ReadFile(h_, buffer, sizeof buffer, &got, &where)) {
+                if (GetLastError() == ERROR_HANDLE_EOF) return true;
+                *error = "cannot read " + path_ + ": " + SystemMessage(GetLastError());
+                return false;
+            }
+            if (got == 0) return true;
+            bytes->append(buffer, got);
+            at += got;
+        }
+    }
+
+    bool Append(const std::string& bytes, std::string* error) override {
+        const std::uint64_t before = Size();
+        LARGE_INTEGER end{};
+        SetFilePointerEx(h_, end, nullptr, FILE_END);
+        DWORD written = 0;
+        if (WriteFile(h_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(h_))
+            return true;
+        const DWORD code = GetLastError();
+        LARGE_INTEGER back{};
+        back.QuadPart = static_cast<LONGLONG>(before);
+        if (SetFilePointerEx(h_, back, nullptr, FILE_BEGIN)) SetEndOfFile(h_);
+        *error = "cannot write to " + path_ + ": " + SystemMessage(code);
+        return false;
+    }
+
+private:
+    ScopedHandle file_;
+    const HANDLE h_;
+    std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<JournalFile> JournalFile::Open(const std::string& path, std::string* error) {
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = "cannot open the journal " + path + ": " + SystemMessage(GetLastError());
+        return nullptr;
+    }
+    return std::make_unique<WindowsJournalFile>(h, path);
+}
+
+}  // namespace morvane::cli

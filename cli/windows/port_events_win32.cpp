@@ -1,0 +1,17 @@
+// On Windows the station lists the ports again on time.
+#include "cli/platform.h"
+#include "cli/port_events.h"
+
+namespace morvane::cli {
+
+namespace {
+class Quiet : public PortEvents {
+public:
+    bool Live() const override { return false; }
+    void Wait(unsigned ms) override { PauseMs(ms); }
+};
+}  // namespace
+
+std::unique_ptr<PortEvents> PortEvents::Open() { return std::make_unique<Quiet>(); }
+
+}  // namespace morvane::cli

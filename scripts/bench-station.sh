@@ -1,0 +1,111 @@
+#!/bin/sh
+# Measures the station and its journal (not a test: figures for the README
+# and for reports), against the paced virtual printer at 9600 baud:
+#   - from a port appearing to its job's record on disk, and the job's own
+#     time (16 keys and the two reads), for RUNS plugs;
+#   - `journal` reading back a journal of 100,000 jobs, and --csv.
+#   scripts/bench-station.sh [RUNS]      (default 10)
+# Uses the build in build/native (scripts/build.sh makes it).
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${MORVANE_BUILD_DIR:-$top/build}"
+runs="${1:-10}"
+cli="$build/native/cli/morvane-cli"
+printer="$build/native/tools/virtual-printer/virtual-printer"
+[ -x "$cli" ] && [ -x "$printer" ] || { echo "bench-station: build first (scripts/build.sh)" >&2; exit 1; }
+work=$(mktemp -d)
+pids=""
+cleanup() {
+  for p in $pids; do kill "$p" 2>/dev/null || true; done
+  for p in $pids; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+now_ms() { date +%s%N | awk '{ printf "%.1f", $1 / 1000000 }'; }
+jobs_in() { grep -c '"type":"job"' "$1" 2>/dev/null || true; }
+
+"$printer" --pace --log /dev/null >"$work/pty" 2>/dev/null &
+pids="$pids $!"
+i=0
+while [ ! -s "$work/pty" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+pty=$(head -n 1 "$work/pty")
+cat >"$work/profile" <<'PROFILE'
+bt-name = "Line {n}"
+bt-password = 1{n}
+bt-visible = hidden
+bt-mode = enable
+darkness = 3
+beeper = on
+sleep = 60
+chinese = simplified
+mark-sensitivity = 4
+gap-sensitivity = 4
+position = 28
+language = english
+paper-sensor = gap
+command-set = escpos
+paper-width = 58
+baud = 9600
+PROFILE
+mkdir "$work/plugs"
+"$cli" watch --profile "$work/profile" --journal "$work/journal" -p "$work/plugs/*" >/dev/null 2>&1 &
+station=$!
+pids="$pids $station"
+sleep 0.5
+
+samples="$work/samples"
+: >"$samples"
+k=0
+while [ $k -lt "$runs" ]; do
+  before=$(jobs_in "$work/journal")
+  t0=$(now_ms)
+  ln -s "$pty" "$work/plugs/printer"
+  i=0
+  until [ "$(jobs_in "$work/journal")" -gt "$before" ] || [ $i -gt 1000 ]; do sleep 0.005; i=$((i + 1)); done
+  t1=$(now_ms)
+  echo "appear-to-record $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
+  rm "$work/plugs/printer"
+  sleep 0.4  # the station sees it go
+  k=$((k + 1))
+done
+kill -INT "$station"
+wait "$station" 2>/dev/null || true
+# The job's own time: the sum of its keys' and reads' times, from the journal.
+grep '"type":"job"' "$work/journal" |
+  sed 's/.*"settings":\[\([^]]*\)\].*/\1/' |
+  awk -F'"ms":' '{ t = 0; for (i = 2; i <= NF; i++) t += $i + 0; print "job-16-keys " t }' >>"$samples"
+
+# 100,000 jobs, as a station writes them.
+awk 'BEGIN {
+  for (n = 1; n <= 100000; n++) {
+    printf "{\"v\":1,\"type\":\"claim\",\"n\":%d,\"time\":\"2026-12-09T10:00:00.000Z\",\"host\":\"bench\",\"user\":\"tech\",\"port\":\"/dev/ttyUSB0\"}\n", n
+    printf "{\"v\":1,\"type\":\"job\",\"n\":%d,\"time\":\"2026-12-09T10:00:00.400Z\",\"host\":\"bench\",\"user\":\"tech\",\"command\":\"watch\",\"port\":\"/dev/ttyUSB0\",\"identity\":{\"kind\":\"usb-serial\",\"vendor_id\":\"0416\",\"product_id\":\"5011\",\"serial_number\":\"PRN%d\"},\"profile\":\"/srv/shop.profile\",\"settings\":[", n, n
+    for (k = 1; k <= 16; k++) printf "%s{\"key\":\"key-%d\",\"value\":\"%d\",\"result\":\"ok\",\"ms\":14}", (k > 1 ? "," : ""), k, n
+    printf "],\"bt_address\":\"00:11:%02X:%02X:%02X:%02X\",\"bt_name\":\"Line %d\",\"result\":\"ok\"}\n", int(n / 16777216) % 256, int(n / 65536) % 256, int(n / 256) % 256, n % 256, n
+  } }' >"$work/big"
+for k in 1 2 3; do
+  for view in latest csv; do
+    t0=$(now_ms)
+    if [ $view = csv ]; then "$cli" journal "$work/big" --csv >/dev/null; else "$cli" journal "$work/big" >/dev/null; fi
+    t1=$(now_ms)
+    echo "journal-100k-$view $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
+  done
+done
+
+awk '
+  { v[$1] = v[$1] " " $2; n[$1]++ }
+  END {
+    split("appear-to-record job-16-keys journal-100k-latest journal-100k-csv", names, " ")
+    printf "| %-24s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
+    printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-------", "------------", "------------", "------------"
+    for (k = 1; k in names; k++) {
+      name = names[k]
+      if (!(name in n)) continue
+      m = split(substr(v[name], 2), s, " ")
+      for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (s[j] + 0 < s[i] + 0) { t = s[i]; s[i] = s[j]; s[j] = t }
+      med[name] = (m % 2) ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2
+      printf "| %-24s | %5d | %10.1f | %10.1f | %10.1f |\n", name, m, med[name], s[1], s[m]
+    }
+    if (("appear-to-record" in med) && ("job-16-keys" in med))
+      printf "\nfrom a port appearing to its record, beyond the job itself: %.0f ms (median)\n", med["appear-to-record"] - med["job-16-keys"]
+  }' "$samples"

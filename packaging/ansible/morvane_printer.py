@@ -50,7 +50,10 @@ options:
     description: Longest wait for one reply, in milliseconds (the command's default is 1000).
     type: int
   journal:
-    description: Passed on to the command as C(--journal FILE), where each record is also kept.
+    description:
+      - Passed on to the command as C(--journal FILE), which keeps each printer's
+        job there and reads the printer's address and name after it (those reads
+        change nothing). Not in check mode, where nothing is done.
     type: path
 notes:
   - Check mode runs the command with C(--dry-run), which opens no port and
@@ -188,7 +191,10 @@ def main():
         if module.check_mode:
             result.update(result='would-set', changed=True, frame=r.get('frame'))
         else:
-            result.update(result=r.get('result'), changed=r.get('result') == 'ok' and not r.get('unchanged', False))
+            # A read (its value comes with its hex: the journal's reads after
+            # a job) changes nothing, nor does a text the printer held already.
+            set_now = r.get('result') == 'ok' and not r.get('unchanged', False) and 'hex' not in r
+            result.update(result=r.get('result'), changed=set_now)
             if r.get('detail'):
                 result['detail'] = r['detail']
         results.append(result)

@@ -53,9 +53,10 @@ for p in $pids; do wait "$p" 2>/dev/null; done
 pids=""
 received() { grep -c "${1#tcp://} rx ${2:-}" "$work/printers.log"; }
 # First run: each text read, then set; the two others set. Second run: the
-# texts only read. The bad value: nothing.
-check "printer 1 received 10 frames, the name set once" \
-  [ "$(received "$p1")" -eq 10 ] && [ "$(received "$p1" '1D 46 72 06')" -eq 1 ]
+# texts only read. With the journal: the name read, then the address and the
+# name read for the journal. The bad value: nothing.
+check "printer 1 received 13 frames, the name set once" \
+  [ "$(received "$p1")" -eq 13 ] && [ "$(received "$p1" '1D 46 72 06')" -eq 1 ]
 check "printer 2 received its name Shop 2" grep -q "${p2#tcp://} rx 1D 46 72 06 53 68 6F 70 20 32" "$work/printers.log"
 check "in check mode the printer received nothing" [ "$(received "$p3")" -eq 0 ]
 check "the refusing printer was sent darkness once" [ "$(grep -c ' rx 1D 46 7C 04' "$work/refusing.log")" -eq 1 ]

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "cli/batch.h"
 #include "cli/codepage.h"
 #include "cli/console.h"
 #include "cli/input.h"
@@ -13,12 +14,14 @@
 #include "cli/station.h"
 #include "cli/ledger.h"
 #include "cli/line.h"
+#include "cli/net_probe.h"
 #include "cli/output.h"
 #include "cli/plan.h"
 #include "cli/port_resolve.h"
 #include "cli/platform.h"
 #include "cli/profile.h"
 #include "cli/runner.h"
+#include "cli/tcp_line.h"
 
 namespace morvane::cli {
 
@@ -107,6 +110,8 @@ bool PrepareRun(const Options& o, StopControl& stop, RunOptions* run, int* statu
     }
     run->baud = o.baud;
     run->timeout = std::chrono::milliseconds(o.timeoutMs);
+    run->connectTimeout = o.connectTimeoutMs > 0 ? std::chrono::milliseconds(o.connectTimeoutMs) : run->timeout;
+    run->skipSame = o.skipSame;
     run->verify = o.verify;
     run->keepGoing = o.keepGoing;
     run->codePage = page;
@@ -115,8 +120,16 @@ bool PrepareRun(const Options& o, StopControl& stop, RunOptions* run, int* statu
     return true;
 }
 
-LineOpener SystemLines() {
-    return [](const PortName& p, int baud, std::string* why) { return OpenLine(p, baud, why); };
+LineOpener SystemLines(std::chrono::milliseconds connectTimeout) {
+    return [connectTimeout](const PortName& p, int baud, std::string* why) {
+        return p.kind == PortName::Kind::Tcp ? OpenTcpLine(p, connectTimeout, why) : OpenLine(p, baud, why);
+    };
+}
+
+void RunPorts(const std::vector<PortName>& ports, const Options& o, const std::function<void(std::size_t)>& job) {
+    std::string note;
+    RunBatch(ports, static_cast<std::size_t>(o.jobs), job, &note);
+    if (!note.empty()) TheConsole().Err("morvane-cli: " + note);
 }
 
 // The status once a run is over: a result that could not be written, then a
@@ -154,6 +167,7 @@ int RunProbe(const Options& o, StopControl& stop) {
     RunOptions run;
     int status = 0;
     if (!PrepareRun(o, stop, &run, &status)) return status;
+    if (!o.net.empty()) return RunNetProbe(o, run, stop);
     std::vector<PortName> ports;
     std::string error;
     if (!Ports(o, &ports, &status)) return status;
@@ -184,9 +198,9 @@ int RunProbe(const Options& o, StopControl& stop) {
         sinks.push_back(&ledger.Add({blank}));
     }
     stop.BeginRun(ledger);
-    RunInParallel(ports.size(), ports.size(), [&](std::size_t i) {
+    RunPorts(ports, o, [&](std::size_t i) {
         sinks[i]->Sending(0);
-        sinks[i]->Done(0, ProbePrinter(ports[i], run, SystemLines(), SystemClock()));
+        sinks[i]->Done(0, ProbePrinter(ports[i], run, SystemLines(run.connectTimeout), SystemClock()));
     });
     stop.EndRun();
     PrintSummary(ports.size(), ledger, {});
@@ -255,9 +269,10 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     const std::vector<PortInfo> listed = journal ? ListPorts() : std::vector<PortInfo>{};
     std::atomic<bool> unrecorded{false};
     stop.BeginRun(ledger);
-    RunInParallel(ports.size(), ports.size(), [&](std::size_t i) {
+    RunPorts(ports, o, [&](std::size_t i) {
         RecordCollector collected(steps[i].size(), sinks[i]);
-        speeds[i] = {ports[i].text, RunPrinter(ports[i], steps[i], run, SystemLines(), SystemClock(), collected)};
+        speeds[i] = {ports[i].text,
+                     RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout), SystemClock(), collected)};
         if (!journal) return;
         JobFacts facts;
         facts.command = command;

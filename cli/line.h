@@ -37,6 +37,9 @@ public:
     // The quiet after a reply that proves no more bytes of it are coming:
     // a USB-serial adapter holds bytes back for its latency timer.
     virtual std::chrono::milliseconds MinimumSettle() const { return std::chrono::milliseconds(0); }
+    // Why the last Read() returned -1, when the line can tell more than
+    // that it failed ("the connection was reset").
+    virtual std::string FailureText() const { return {}; }
 };
 
 // Whether this platform can reach such a port at all; *why says it when not.

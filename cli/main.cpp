@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "morvane-cli " MORVANE_VERSION);
     app.add_option("-p,--port", o.ports,
                    "printer port (repeatable, or a comma list): a tty device such as /dev/ttyUSB0, "
-                   "COMn on Windows, USBn: or LPTn")
+                   "COMn on Windows, USBn:, LPTn, or a network printer tcp://HOST[:PORT] (port 9100 by default)")
         ->delimiter(',')
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -85,6 +85,16 @@ int main(int argc, char** argv) {
     app.add_flag("--trace", o.trace, "every frame and reply in hex with a time, on standard error");
     app.add_flag("--verify", o.verify, "read bt-name and bt-password back after setting them");
     app.add_flag("--keep-going", o.keepGoing, "after a key gets no answer, send the printer's other keys anyway");
+    app.add_flag("--skip-same", o.skipSame,
+                 "read bt-name and bt-password first, and set them only where they hold another text");
+    app.add_option("--connect-timeout", o.connectTimeoutMs,
+                   "longest wait for a network printer to take the connection, in ms (default: --timeout's; "
+                   "probe --net: 250)")
+        ->check(CLI::Range(1, 3600000));
+    app.add_option("--jobs", o.jobs,
+                   "printers at once (default: every serial, USB and parallel port at once, and 64 network "
+                   "printers)")
+        ->check(CLI::Range(1, 100000));
     app.add_option("--journal", o.journal, "add each job's record to this journal (JSON lines; set, apply and watch)");
     app.add_option("--codepage", o.codePage,
                    "byte encoding of texts: 936, 1252, utf-8, ... (default: " + DefaultCodePage().name + ")");
@@ -102,7 +112,11 @@ int main(int argc, char** argv) {
     app.add_subcommand("apply", "change the settings of a profile file (- reads standard input)")
         ->add_option("FILE", o.profile, "profile: one key = value a line")
         ->required();
-    app.add_subcommand("probe", "find printers: try every speed on each port");
+    CLI::App* probe = app.add_subcommand("probe", "find printers: try every speed on each port");
+    probe->add_option("--net", o.net,
+                      "find network printers in an IPv4 range, CIDR[:PORT] (port 9100 by default): connect to each "
+                      "address and send only the read-address frame, and the name read to printers");
+    probe->add_flag("--force", o.force, "with --net: walk a range larger than a /16");
     CLI::App* watch =
         app.add_subcommand("watch", "the station: configure each printer port that appears, and journal it");
     watch->add_option("--profile", o.profile, "the profile to apply to each printer")->required();

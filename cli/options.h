@@ -14,6 +14,11 @@ struct Options {
     bool trace = false;
     bool verify = false;
     bool keepGoing = false;
+    bool skipSame = false;     // read bt-name and bt-password first, set them only when they differ
+    int connectTimeoutMs = 0;  // network printers; 0: --timeout's (probe --net: 250 ms)
+    int jobs = 0;              // printers at once; 0: every local port, 64 network printers
+    std::string net;           // probe --net CIDR[:PORT]
+    bool force = false;        // probe --net: a range larger than a /16
     std::string codePage;
     std::vector<std::string> keys;         // get
     std::vector<std::string> assignments;  // set

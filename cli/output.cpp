@@ -55,6 +55,7 @@ json RecordObject(const Record& r) {
     if (r.read && r.result == Result::Ok) j["hex"] = r.hex;
     if (r.lineBaud != 0) j["line_baud"] = r.lineBaud;
     if (r.mayListenAt != 0) j["may_listen_at"] = r.mayListenAt;
+    if (r.unchanged) j["unchanged"] = true;
     if (!r.detail.empty()) j["detail"] = r.detail;
     return j;
 }

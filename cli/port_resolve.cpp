@@ -1,9 +1,11 @@
 #include "cli/port_resolve.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "cli/line.h"
+#include "cli/tcp_address.h"
 
 namespace morvane::cli {
 
@@ -16,6 +18,17 @@ bool SameDevice(const std::string& a, const std::string& b) {
     return ec1 || ec2 ? a == b : ca == cb;
 }
 
+// Host names in any letter case; a name and its address are not told apart
+// before the name is resolved.
+bool SameHost(std::string a, std::string b) {
+    const auto lower = [](std::string& s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    lower(a);
+    lower(b);
+    return a == b;
+}
+
 bool SamePort(const PortName& a, const PortName& b) {
     if (a.kind != b.kind) return false;
     switch (a.kind) {
@@ -23,6 +36,7 @@ bool SamePort(const PortName& a, const PortName& b) {
         case PortName::Kind::Com:
         case PortName::Kind::Usb:
         case PortName::Kind::Lpt: return a.number == b.number;
+        case PortName::Kind::Tcp: return a.number == b.number && SameHost(a.host, b.host);
         default: return a.text == b.text;
     }
 }
@@ -69,8 +83,13 @@ ResolveStatus ResolvePorts(const std::vector<std::string>& names, std::vector<Po
         }
         for (const std::string& text : expanded) {
             const std::optional<PortName> port = ParsePortName(text);
+            if (!port && LooksLikeTcp(text)) {
+                *error = "port \"" + text + "\" " + WhyNoPort(text);
+                return ResolveStatus::BadUsage;
+            }
             if (!port) {
-                *error = "port \"" + text + "\" names no port (a device path, COMn, USBn:, LPTn, or a selector: " +
+                *error = "port \"" + text +
+                         "\" names no port (a device path, COMn, USBn:, LPTn, tcp://HOST[:PORT], or a selector: " +
                          "usb:VVVV:PPPP[:SERIAL], bt:ADDRESS, a glob)";
                 return ResolveStatus::BadUsage;
             }

@@ -18,6 +18,8 @@ struct Record {
     std::string detail;   // why it is not ok, or a note
     int lineBaud = 0;     // the speed the line now runs at (an accepted baud, or probe's find)
     int mayListenAt = 0;  // a baud setting got no answer: the printer may listen at this now
+    // skipSame: the printer held the text already, and nothing was set.
+    bool unchanged = false;
 };
 
 }  // namespace morvane::cli

@@ -109,7 +109,10 @@ Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, st
         }
         const std::size_t want = (need != 0 ? need : std::max(at + kLengthAt + 1, got + 1)) - got;
         const int n = line.Read(buf.data() + got, want, deadline);
-        if (n < 0) return endWith(Result::Error, "the line failed");
+        if (n < 0) {
+            const std::string why = line.FailureText();
+            return endWith(Result::Error, why.empty() ? "the line failed" : "the line failed: " + why);
+        }
         if (n == 0)
             return endWith(Result::NoAnswer,
                            got == 0 || foreign ? "no answer" : "reply cut off after " + CountText(got));

@@ -147,6 +147,21 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
         }
         sink.Sending(i);
         const TimePoint began = clock.Now();
+        if (options.skipSame && !step.read && step.setting->rule == ArgumentRule::Text) {
+            FrameBuffer readFrame{};
+            const Frame built = BuildReadFrame(readFrame, *step.setting);
+            const Reply now = exchange.Run(readFrame, built.length, ReplyForm::Value);
+            if (now.result != Result::Ok || now.value == step.textBytes) {
+                r.result = now.result;
+                r.unchanged = now.result == Result::Ok;
+                r.detail = r.unchanged ? "already so: not set" : "not set: reading it first failed: " + now.detail;
+                if ((r.result == Result::NoAnswer || r.result == Result::Error) && !options.keepGoing)
+                    halted = r.result;
+                r.ms = Elapsed(clock, began);
+                sink.Done(i, r);
+                continue;
+            }
+        }
         const Reply reply = exchange.Run(step.frame, step.built.length, FormOf(step.built));
         r.result = reply.result;
         r.detail = reply.detail;
@@ -253,6 +268,51 @@ Record ProbePrinter(const PortName& port, const RunOptions& options, const LineO
     }
     r.ms = Elapsed(clock, start);
     return r;
+}
+
+NetworkFind IdentifyPrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock) {
+    NetworkFind find;
+    const TimePoint start = clock.Now();
+    std::string error;
+    std::unique_ptr<Line> line = open(port, 0, &error);
+    if (!line) return find;
+    find.connected = true;
+    Exchange exchange{*line, options, clock, port.text, start, 0, false, {}};
+    const auto read = [&](const char* key, Record* r) {
+        const TimePoint began = clock.Now();
+        FrameBuffer frame{};
+        const Frame built = BuildReadFrame(frame, *FindSetting(key));
+        r->port = port.text;
+        r->key = key;
+        r->read = true;
+        const Reply reply = exchange.Run(frame, built.length, ReplyForm::Value);
+        r->result = reply.result;
+        r->detail = reply.detail;
+        r->ms = Elapsed(clock, began);
+        if (reply.result == Result::Ok) {
+            r->value = DecodeText(options.codePage, reply.value);
+            r->hex = HexOf(reply.value);
+        }
+        return reply;
+    };
+    if (StopRequested(options)) return find;
+    const Reply address = read("bt-address", &find.address);
+    // Anything may listen on a network port: only the read-address frame's
+    // own answer makes a printer, not bytes that happen to parse as a reply.
+    const Bytes& b = address.bytes;
+    find.printer = address.result == Result::Ok && b.size() >= 3 && b[0] == kFrameHeader0 && b[1] == kFrameHeader1 &&
+                   b[2] == kCodeAddress;
+    if (!find.printer) return find;
+    if (StopRequested(options)) {
+        find.name.port = port.text;
+        find.name.key = "bt-name";
+        find.name.read = true;
+        find.name.result = Result::NotSent;
+        find.name.detail = "not sent: the command was told to stop";
+        return find;
+    }
+    read("bt-name", &find.name);
+    return find;
 }
 
 }  // namespace morvane::cli

@@ -28,8 +28,12 @@ using TraceSink = std::function<void(const std::string& line)>;  // empty: no tr
 struct RunOptions {
     int baud = 9600;
     std::chrono::milliseconds timeout{1000};
+    std::chrono::milliseconds connectTimeout{1000};  // network lines: for the line opener
     bool verify = false;
     bool keepGoing = false;  // send the keys after a no-answer too
+    // Read bt-name and bt-password first and leave them alone when they
+    // already hold the text: a second run changes nothing.
+    bool skipSame = false;
     CodePage codePage;
     TraceSink trace;
     const std::atomic<bool>* stop = nullptr;  // set: send no new frame
@@ -59,6 +63,17 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
 // 38400, 57600, 4800, 2400); the first that answers is the printer's.
 Record ProbePrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock);
 const std::vector<int>& ProbeSpeeds();
+
+// A network printer found by a scan: the read-address frame, answered in
+// its own form (1D 46 74 L text), then the name read. Nothing else is ever
+// sent, and the name read only to what answered as a printer.
+struct NetworkFind {
+    bool connected = false;
+    bool printer = false;
+    Record address;  // printer: its bt-address record
+    Record name;     // printer: its bt-name record (perhaps not ok)
+};
+NetworkFind IdentifyPrinter(const PortName& port, const RunOptions& options, const LineOpener& open, Clock& clock);
 
 // "[   0.012] COM3 tx 1D 46 7C 04"
 std::string TraceLine(TimePoint start, TimePoint now, const std::string& port, const char* direction,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "cli/tcp_address.h"
+
 namespace morvane::cli {
 
 namespace {
@@ -100,6 +102,8 @@ std::optional<Selector> ParseSelector(std::string_view text, std::string* error)
         *error = "selector \"" + s.text + "\" is not bt:AA:BB:CC:DD:EE:FF";
         return std::nullopt;
     }
+    // A network port's IPv6 address stands in brackets: no glob.
+    if (LooksLikeTcp(text)) return std::nullopt;
     if (IsGlob(text)) return s;
     return std::nullopt;
 }

@@ -33,8 +33,9 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)   # libserialport0, libstdc++6, ... from the binaries
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS ansible-core)  # for the morvane_printer module
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "Configure thermal printers from the command line\n morvane-cli reads and changes the settings of thermal receipt and label\n printers over serial, USB and parallel ports, one printer or many at once.\n virtual-printer is a printer on a pseudo-terminal, for trying it out.")
+      "Configure thermal printers from the command line\n morvane-cli reads and changes the settings of thermal receipt and label\n printers over serial, USB and parallel ports and the network, one printer or many\n at once, and an Ansible module, morvane_printer, that runs it on managed\n hosts.\n virtual-printer is a printer on a pseudo-terminal, for trying it out.")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_STRIP_FILES ON)
 
@@ -54,6 +55,8 @@ else()
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/morvane-cli.bash-completion
           DESTINATION share/bash-completion/completions RENAME morvane-cli)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/morvane-cli)
+  # Where Ansible looks for modules without being told.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/ansible/morvane_printer.py DESTINATION share/ansible/plugins/modules)
 endif()
 
 include(CPack)

@@ -1,8 +1,6 @@
 // Resource ids of the program. Ids only: included by C++ and resource scripts.
 #pragma once
 
-#include "dialog/stock_ids.h"
-
 // Dialog template
 #define IDD_MORVANE2NEW_DIALOG 135
 

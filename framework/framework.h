@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "dialog/stock_ids.h"  // the stock ids, kept with the program's other ids
+#include "framework/stock_ids.h"
 
 class CCmdTarget;
 class CWnd;

@@ -26,32 +26,34 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-now_ms() { date +%s%N | awk '{ printf "%.3f", $1 / 1000000 }'; }
 
 # start_printer NAME [OPTION...]: a paced printer; its pty path in $NAME.
 # (Not in a command substitution: its process id must reach cleanup.)
 start_printer() {
   name=$1
   shift
-  "$printer" --pace --log /dev/null "$@" >"$work/$name.path" 2>/dev/null &
+  "$printer" --pace --no-log "$@" >"$work/$name.path" 2>/dev/null &
   pids="$pids $!"
   i=0
   while [ ! -s "$work/$name.path" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
   eval "$name=\$(head -n 1 \"\$work/$name.path\")"
 }
 
-# time_runs NAME N COMMAND...: N whole-process timings of COMMAND.
+# time_runs NAME N COMMAND...: N whole-process timings of COMMAND, taken
+# by one small timer process (a shell's date and awk for each run would
+# cost more than the command itself).
 time_runs() {
   name=$1 n=$2
   shift 2
-  i=0
-  while [ $i -lt "$n" ]; do
-    t0=$(now_ms)
-    "$@" >/dev/null 2>&1 || { echo "bench: $name failed: $*" >&2; exit 1; }
-    t1=$(now_ms)
-    echo "$name $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
-    i=$((i + 1))
-  done
+  python3 - "$name" "$n" "$@" >>"$samples" <<'TIMER' || { echo "bench: $name failed: $*" >&2; exit 1; }
+import subprocess, sys, time
+name, runs, command = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+for _ in range(runs):
+    start = time.perf_counter()
+    if subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+        sys.exit(1)
+    print("%s %.1f" % (name, (time.perf_counter() - start) * 1000))
+TIMER
 }
 
 start_printer p9600
@@ -88,6 +90,43 @@ for k in 1 2 3 4 5 6 7 8; do
 done
 time_runs profile-8-printers-9600 "$runs" "$cli" apply "$work/profile" -p "$ports"
 
+# Network printers: paced as a network module's 115200-baud link to the
+# printer (virtual-printer --help). start_tcp NAME N [OPTION...]: N printers
+# in one process, their tcp:// addresses joined by commas in $NAME.
+start_tcp() {
+  name=$1 n=$2
+  shift 2
+  : >"$work/$name.ports"  # there before the printer's shell opens it
+  "$printer" --pace --no-log --count "$n" "$@" >>"$work/$name.ports" 2>/dev/null &
+  pids="$pids $!"
+  i=0
+  while [ "$(wc -l <"$work/$name.ports")" -lt "$n" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+  eval "$name=\$(paste -sd, \"\$work/$name.ports\")"
+}
+# peak_rss NAME COMMAND...: the command's peak resident memory, in MiB.
+peak_rss() {
+  name=$1
+  shift
+  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || { echo "bench: $name failed: $*" >&2; exit 1; }
+  echo "$name $(awk '{ printf "%.1f", $1 / 1024 }' "$work/rss")" >>"$work/rss-samples"
+}
+: >"$work/rss-samples"
+start_tcp net1 1 --tcp 127.0.0.1:0
+time_runs net-set "$runs" "$cli" set darkness=4 -p "$net1"
+time_runs net-profile-1 "$runs" "$cli" apply "$work/profile" -p "$net1"
+start_tcp net256 256 --tcp 127.0.0.1:0
+time_runs net-profile-256 5 "$cli" apply "$work/profile" -p "$net256" --jobs 256
+peak_rss net-profile-256 "$cli" apply "$work/profile" -p "$net256" --jobs 256
+start_tcp net1000 1000 --tcp 127.0.0.1:0
+time_runs net-profile-1000-jobs-1000 3 "$cli" apply "$work/profile" -p "$net1000" --jobs 1000
+peak_rss net-profile-1000-jobs-1000 "$cli" apply "$work/profile" -p "$net1000" --jobs 1000
+time_runs net-profile-1000-jobs-64 3 "$cli" apply "$work/profile" -p "$net1000"
+peak_rss net-profile-1000-jobs-64 "$cli" apply "$work/profile" -p "$net1000"
+# A /24 with four printers on addresses of their own and nobody elsewhere.
+scan_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
+for a in 10 11 12 13; do start_tcp scan$a 1 --tcp "127.0.0.$a:$scan_port"; done
+time_runs net-probe-24 5 "$cli" probe --net "127.0.0.0/24:$scan_port" --connect-timeout 250 --timeout 250
+
 if [ -z "${BENCH_NATIVE_ONLY:-}" ]; then
   echo "== Dialog and command under Wine (takes a minute)" >&2
   . "$top/scripts/xvfb.sh"
@@ -100,17 +139,18 @@ awk '
   { v[$1] = v[$1] " " $2; n[$1]++ }
   END {
     order = "dialog-com-9600 dialog-library cli-native-9600 cli-native-115200 cli-wine-9600 cli-wine-115200 " \
-            "profile-setting-9600 profile-16-keys-9600 profile-8-printers-9600"
+            "profile-setting-9600 profile-16-keys-9600 profile-8-printers-9600 net-set net-profile-1 " \
+            "net-profile-256 net-profile-1000-jobs-1000 net-profile-1000-jobs-64 net-probe-24"
     split(order, names, " ")
-    printf "| %-24s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
-    printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-------", "------------", "------------", "------------"
+    printf "| %-26s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
+    printf "|%s|%s|%s|%s|%s|\n", "----------------------------", "-------", "------------", "------------", "------------"
     for (k = 1; k in names; k++) {
       name = names[k]
       if (!(name in n)) continue
       m = split(substr(v[name], 2), s, " ")
       for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (s[j] + 0 < s[i] + 0) { t = s[i]; s[i] = s[j]; s[j] = t }
       med[name] = (m % 2) ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2
-      printf "| %-24s | %5d | %10.1f | %10.1f | %10.1f |\n", name, m, med[name], s[1], s[m]
+      printf "| %-26s | %5d | %10.1f | %10.1f | %10.1f |\n", name, m, med[name], s[1], s[m]
     }
     print ""
     if (("dialog-com-9600" in med) && med["cli-native-9600"] > 0)
@@ -121,4 +161,7 @@ awk '
       printf "morvane-cli 9600 / 115200: %.2f\n", med["cli-native-9600"] / med["cli-native-115200"]
     if (med["profile-16-keys-9600"] > 0)
       printf "8 printers at once / one printer: %.2f\n", med["profile-8-printers-9600"] / med["profile-16-keys-9600"]
+    if (med["net-profile-1"] > 0)
+      printf "256 network printers at once / one: %.2f\n", med["net-profile-256"] / med["net-profile-1"]
   }' "$samples"
+while read -r name mib; do echo "peak resident memory, $name: $mib MiB"; done <"$work/rss-samples"

@@ -50,5 +50,6 @@ check "$zip" "$(unzip -Z1 "$zip")" Morvane.exe TarnPortDll.dll SkinPlusPlusDLL.d
 deb=$(ls "$build"/native/packages/*.deb)
 check "$deb" "$(dpkg-deb -c "$deb")" /usr/bin/morvane-cli /usr/bin/virtual-printer \
   /usr/share/man/man1/morvane-cli.1.gz /usr/share/man/man1/virtual-printer.1.gz \
-  /usr/share/bash-completion/completions/morvane-cli /usr/share/doc/morvane-cli/copyright
+  /usr/share/bash-completion/completions/morvane-cli /usr/share/doc/morvane-cli/copyright \
+  /usr/share/ansible/plugins/modules/morvane_printer.py
 ls -l "$zip" "$deb"

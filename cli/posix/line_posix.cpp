@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "cli/posix/open_errors.h"
+#include "cli/tcp_line.h"
 
 namespace morvane::cli {
 
@@ -256,6 +257,7 @@ bool CheckPortName(const PortName& port, std::string* why) {
 }
 
 std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error) {
+    if (port.kind == PortName::Kind::Tcp) return OpenTcpLine(port, kDefaultConnectTimeout, error);
     const std::string path = DevicePath(port);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {

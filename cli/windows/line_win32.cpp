@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "cli/mutex.h"
+#include "cli/tcp_line.h"
 #include "cli/windows/port_library.h"
 #include "cli/windows/system_error.h"
 #include "libs/common/scoped_handle.h"
@@ -262,6 +263,7 @@ bool CheckPortName(const PortName& port, std::string* why) {
 }
 
 std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error) {
+    if (port.kind == PortName::Kind::Tcp) return OpenTcpLine(port, kDefaultConnectTimeout, error);
     if (port.kind != PortName::Kind::Com) {
         const PortLibraryCalls* lib = PortLibrary(error);
         if (lib == nullptr) return nullptr;

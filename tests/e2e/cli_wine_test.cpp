@@ -2,7 +2,12 @@
 // link and through the port library.
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
 #include "cli_fixture.h"
+#include "tcp_printers.h"
+#include "tests/common/tcp_cases.h"
 
 using namespace e2e;
 
@@ -50,6 +55,50 @@ TEST_F(CliFixture, SetAndReadThroughThePortLibrary) {
 
     printer_->QueueBehaviour(vprinter::Behaviour::Silent());
     EXPECT_EQ(RunCli({"set", "darkness=2", "-p", "USB1:", "--timeout", "500"}).status, 3);
+}
+
+// Winsock under Wine against a printer on TCP: the records of the native
+// command, case by case (tests/common/tcp_cases.h).
+TEST_F(CliFixture, NetworkPrinterOverWinsock) {
+    PrepareFolder();
+    for (const morvane::test::TcpCase& c : morvane::test::TcpCases()) {
+        SCOPED_TRACE(c.name);
+        vprinter::TcpPrinters printer;
+        std::string error;
+        ASSERT_TRUE(printer.Start("127.0.0.1", 0, 1, &error)) << error;
+        for (const vprinter::Behaviour& b : c.queued) printer.QueueBehaviour(0, b);
+        printer.SetBehaviour(0, c.run);
+        std::vector<std::string> args;
+        for (const std::string& a : c.args) {
+            if (a == "{profile}") folder_->WriteFile("network.profile", c.profile);
+            args.push_back(a == "{profile}" ? "network.profile" : a);
+        }
+        args.insert(args.end(), {"-p", printer.Url(0), "--json"});
+        if (std::find(args.begin(), args.end(), "--timeout") == args.end())
+            args.insert(args.end(), {"--timeout", "300"});
+        const CliRun run = RunCli(args);
+        EXPECT_EQ(run.status, c.status) << Joined(run.lines);
+        ASSERT_EQ(run.lines.size(), c.results.size()) << Joined(run.lines);
+        bool detailSeen = std::string(c.detail).empty();
+        for (std::size_t i = 0; i < run.lines.size(); ++i) {
+            const nlohmann::json record = nlohmann::json::parse(run.lines[i]);
+            EXPECT_EQ(record["result"], c.results[i]) << run.lines[i];
+            const std::string detail = record.value("detail", "");
+            // Wine's recv() reports a reset connection as closed; Windows says reset.
+            detailSeen = detailSeen || detail.find(c.detail) != std::string::npos ||
+                         (std::string(c.detail) == "the connection was reset" &&
+                          detail.find("the printer closed the connection") != std::string::npos);
+            if (c.args[0] == "get" && i == 1) {
+                EXPECT_EQ(record["value"], printer.GetSettings(0).address);
+            }
+        }
+        EXPECT_TRUE(detailSeen) << "no record says \"" << c.detail << "\": " << Joined(run.lines);
+        if (c.args[0] == "apply") {
+            EXPECT_EQ(printer.GetSettings(0).name, "Till 1");
+        }
+        EXPECT_EQ(printer.Connections(0), 1u) << "one connection per job";
+        printer.WaitForIdle(3000);
+    }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "harness.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,12 +32,18 @@ std::string HexBytes(const std::vector<unsigned char>& bytes) {
 
 std::string Paths::WinBuild() { return MORVANE_WIN_BUILD_DIR; }
 std::string Paths::WinTestBuild() { return MORVANE_WIN_TEST_BUILD_DIR; }
-std::string Paths::Prefix() { return MORVANE_WINEPREFIX; }
+std::string Paths::Template() { return MORVANE_WINEPREFIX; }
+std::string Paths::Prefix() {
+    const char* own = std::getenv("MORVANE_TEST_PREFIX");
+    if (own != nullptr && *own != '\0') return own;
+    return (fs::path(Template()).parent_path() / "prefixes" / program_invocation_short_name).string();
+}
 std::string Paths::Artifacts() {
     std::string dir = MORVANE_ARTIFACT_DIR;
     fs::create_directories(dir);
     return dir;
 }
+std::string Paths::Runs() { return (fs::path(MORVANE_ARTIFACT_DIR).parent_path() / "e2e-runs").string(); }
 
 std::map<std::string, std::string> WineEnv() {
     const char* display = std::getenv("DISPLAY");
@@ -53,9 +62,9 @@ void LinkDosDevice(const std::string& name, const std::string& target) {
 }
 
 RunFolder::RunFolder(Library library, bool withSkin) {
-    fs::path base = fs::path(MORVANE_ARTIFACT_DIR).parent_path() / "e2e-runs";
+    fs::path base = Paths::Runs();
     fs::create_directories(base);
-    std::string tmpl = (base / "run-XXXXXX").string();
+    std::string tmpl = (base / ("run-" + std::to_string(getpid()) + "-XXXXXX")).string();
     path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
     fs::path product = fs::path(Paths::WinBuild()) / "Morvane";
     fs::copy_file(product / "Morvane.exe", fs::path(path_) / "Morvane.exe");
@@ -71,6 +80,21 @@ RunFolder::RunFolder(Library library, bool withSkin) {
 RunFolder::~RunFolder() {
     std::error_code ec;
     if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
+void RemoveAbandonedRunFolders() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(Paths::Runs(), ec)) {
+        // run-<pid>-XXXXXX; a folder named after no process is an older harness's.
+        const std::string name = entry.path().filename().string();
+        const size_t digits = name.find_first_not_of("0123456789", 4);
+        if (name.rfind("run-", 0) != 0) continue;
+        if (digits != std::string::npos && digits > 4 && name[digits] == '-') {
+            const pid_t pid = static_cast<pid_t>(std::stol(name.substr(4, digits - 4)));
+            if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running (or not ours to ask)
+        }
+        fs::remove_all(entry.path(), ec);
+    }
 }
 
 std::string RunFolder::WinPath(const std::string& file) const {
@@ -197,12 +221,20 @@ void Morvane::OpenPort(int portIndex, int baudIndex) {
 }
 
 void WineEnvironment::SetUp() {
+    const std::string wine = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/";
+    Process clone;
+    int status = -1;
+    ASSERT_TRUE(clone.Start({wine + "clone-prefix.sh", Paths::Template(), Paths::Prefix()}, {}, "", false));
+    // The first program to run may have to prepare the template itself.
+    ASSERT_TRUE(clone.WaitExit(600000, &status) && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "cannot make the prefix " << Paths::Prefix();
     // Start Wine's session now: its start-up re-creates the COM links of the
     // machine's serial ports, which must not undo links a test makes later.
     // The session helper ends the Wine server and the display when its input
     // closes, which also happens when this process is killed.
-    const std::string helper = std::string(MORVANE_SOURCE_DIR) + "/tests/wine/wine-session.sh";
-    ASSERT_TRUE(session_.Start({helper, Paths::Prefix()}, {}, "", true, SIGTERM)) << "cannot start " << helper;
+    const std::string helper = wine + "wine-session.sh";
+    ASSERT_TRUE(session_.Start({helper, "--own-display", Paths::Prefix()}, {}, "", true, SIGTERM))
+        << "cannot start " << helper;
     std::string line;
     ASSERT_TRUE(session_.ReadLine(&line, 300000) && line.rfind("DISPLAY=", 0) == 0)
         << "the Wine session did not start: " << line;

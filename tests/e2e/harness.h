@@ -67,12 +67,15 @@ std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 std::string HexBytes(const std::vector<unsigned char>& bytes);  // "1d 46 7c 04"
 
-// Paths fixed at configure time, and the shared Wine prefix.
+// Paths fixed at configure time, and this program's own Wine prefix.
 struct Paths {
     static std::string WinBuild();      // the Windows program's build tree
     static std::string WinTestBuild();  // the Windows test programs' tree
-    static std::string Prefix();        // WINEPREFIX
-    static std::string Artifacts();     // screenshots go here
+    static std::string Template();      // the prepared prefix that each program's own is made from
+    // WINEPREFIX: $MORVANE_TEST_PREFIX, else prefixes/<program name> beside the template.
+    static std::string Prefix();
+    static std::string Artifacts();  // screenshots go here
+    static std::string Runs();       // the run folders
 };
 
 // Base environment for every Windows process a test starts.
@@ -83,7 +86,9 @@ std::map<std::string, std::string> WineEnv();
 void LinkDosDevice(const std::string& name, const std::string& target);
 
 // A fresh folder with Morvane.exe, SkinPlusPlusDLL.dll, XPCorona.ssk and a
-// port library: the real one or the tests' stand-in.
+// port library: the real one or the tests' stand-in. Named after the
+// process that made it (run-<pid>-...), so that the folder of a killed run
+// can be told from those of runs still going.
 class RunFolder {
 public:
     enum class Library { Real, Fake, None };
@@ -96,6 +101,11 @@ public:
 private:
     std::string path_;
 };
+
+// Removes the run folders whose process is gone: a killed run cannot remove
+// its own, and a stray copy of the program with the stand-in library must
+// not pass for the program. Called when the harness starts.
+void RemoveAbandonedRunFolders();
 
 // The driver: a long-lived Windows process that answers one line per command.
 class Driver {
@@ -142,7 +152,9 @@ private:
     bool started_ = false;
 };
 
-// Holds a Wine session (tests/wine/wine-session.sh) for the tests.
+// Makes this program's prefix afresh from the template and holds a Wine
+// session on it, with a display of its own (tests/wine/clone-prefix.sh,
+// tests/wine/wine-session.sh), for the tests.
 class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override;

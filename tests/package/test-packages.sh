@@ -57,7 +57,7 @@ else
   contents=$(dpkg-deb -c "$deb")
   for f in ./usr/bin/morvane-cli ./usr/bin/virtual-printer ./usr/share/man/man1/morvane-cli.1.gz \
            ./usr/share/man/man1/virtual-printer.1.gz ./usr/share/bash-completion/completions/morvane-cli \
-           ./usr/share/doc/morvane-cli/copyright; do
+           ./usr/share/doc/morvane-cli/copyright ./usr/share/ansible/plugins/modules/morvane_printer.py; do
     echo "$contents" | grep -q " $f\$" && pass "deb holds $f" || fail "deb lacks $f"
   done
   depends=$(dpkg-deb -f "$deb" Depends)
@@ -70,6 +70,14 @@ else
         fail "installed morvane-cli --version said: $v"
       man -w morvane-cli >/dev/null 2>&1 && pass "man -w morvane-cli finds $(man -w morvane-cli)" ||
         fail "man -w morvane-cli finds nothing"
+      # Found where Ansible looks by default, its documentation read as ansible-doc reads it.
+      if command -v ansible-doc >/dev/null 2>&1; then
+        LC_ALL=C.UTF-8 ANSIBLE_HOME="$work/ansible" ansible-doc morvane_printer 2>&1 | grep -q "^> MORVANE_PRINTER" &&
+          pass "ansible-doc finds morvane_printer and reads its documentation" ||
+          fail "ansible-doc morvane_printer: $(LC_ALL=C.UTF-8 ANSIBLE_HOME="$work/ansible" ansible-doc morvane_printer 2>&1 | tail -n 2)"
+      else
+        fail "ansible-doc is missing (Debian package ansible-core)"
+      fi
       dpkg -r morvane-cli >/dev/null 2>&1 && pass "removed again" || fail "dpkg -r morvane-cli failed"
     else
       fail "apt-get install of $deb failed: $(tail -n 3 "$work/install.log")"

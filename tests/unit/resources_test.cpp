@@ -128,6 +128,8 @@ protected:
     static void SetUpTestSuite() {
         defines_ = new std::map<std::string, int>();
         ReadDefines(kSourceDir + "/dialog/resource.h", *defines_);
+        // The framework's own ids, which the program's resource script includes beside its own.
+        ReadDefines(kSourceDir + "/framework/stock_ids.h", *defines_);
         (*defines_)["IDC_STATIC"] = -1;
     }
     static void TearDownTestSuite() {

@@ -18,8 +18,11 @@
 set -e
 prefix="$1"
 [ -n "$prefix" ] || { echo "usage: $0 PREFIX" >&2; exit 2; }
-# Bump when the set-up below changes, so existing prefixes get it too.
-setup_version=2
+# Bump when the set-up below changes, so existing prefixes get it too. A
+# new Wine sets the prefix up again as well: Wine updates a prefix's own
+# files in place, which must happen here and never in a clone sharing them
+# (clone-prefix.sh).
+setup_version="2 $(wine --version 2>/dev/null)"
 ready() { [ "$(cat "$prefix/.morvane-ready" 2>/dev/null)" = "$setup_version" ]; }
 ready && exit 0
 mkdir -p "$(dirname "$prefix")"

@@ -1,20 +1,22 @@
 #!/bin/sh
 # Runs one Windows test program under Wine with the pty peer on the Linux
 # side of its cables:
-#   run-with-peer.sh PTY_PEER WINE_RUN WINEPREFIX WORK_DIR PROGRAM.exe [ARGS...]
-# The peer listens on 127.0.0.1 (a port the system picks); the program gets
-# its address in MORVANE_PTY_PEER. Everything started here is ended by pid.
+#   run-with-peer.sh PTY_PEER WINE_RUN TEMPLATE PREFIX WORK_DIR PROGRAM.exe [ARGS...]
+# PREFIX is made afresh from TEMPLATE (clone-prefix.sh): each program has a
+# prefix of its own, so that programs run side by side. The peer listens on
+# 127.0.0.1 (a port the system picks); the program gets its address in
+# MORVANE_PTY_PEER. Everything started here is ended by pid.
 #
-# The display and the Wine server come from wine-session.sh; the peer is
-# ended on every way out of this script.
+# The display (one of its own) and the Wine server come from
+# wine-session.sh; the peer is ended on every way out of this script.
 set -u
-[ $# -ge 5 ] || { echo "usage: $0 PTY_PEER WINE_RUN WINEPREFIX WORK_DIR PROGRAM.exe [ARGS...]" >&2; exit 2; }
-peer_bin=$1 wine_run=$2 prefix=$3 work=$4
-shift 4
+[ $# -ge 6 ] || { echo "usage: $0 PTY_PEER WINE_RUN TEMPLATE PREFIX WORK_DIR PROGRAM.exe [ARGS...]" >&2; exit 2; }
+peer_bin=$1 wine_run=$2 template=$3 prefix=$4 work=$5
+shift 5
 
 [ -f "$1" ] || { echo "$1 is missing: build the Windows test programs (MORVANE_WIN_TEST_BUILD_DIR) first" >&2; exit 1; }
 
-"$(dirname "$0")/ensure-prefix.sh" "$prefix" || exit 1
+"$(dirname "$0")/clone-prefix.sh" "$template" "$prefix" || exit 1
 rm -rf "$work"
 mkdir -p "$work/links" || exit 1
 addr_file="$work/peer-address"
@@ -44,4 +46,4 @@ done
 MORVANE_PTY_PEER=$(cat "$addr_file")
 export MORVANE_PTY_PEER
 
-MORVANE_WINESERVER_LOG="$work/wineserver.log" "$(dirname "$0")/wine-session.sh" "$prefix" "$wine_run" "$@"
+MORVANE_WINESERVER_LOG="$work/wineserver.log" "$(dirname "$0")/wine-session.sh" --own-display "$prefix" "$wine_run" "$@"

@@ -2,18 +2,28 @@
 # The one way the scripts and tests start Wine: a display (the one in
 # $DISPLAY, else a private Xvfb) and the prefix's Wine server, both ended
 # when the session ends, however it ends.
-#   wine-session.sh PREFIX COMMAND [ARGS...]
+#   wine-session.sh [--own-display] PREFIX COMMAND [ARGS...]
 #       runs COMMAND in the session and exits with its status;
-#   wine-session.sh PREFIX
+#   wine-session.sh [--own-display] PREFIX
 #       prints "DISPLAY=..." once the session is up and holds it until its
 #       standard input closes (a parent that dies closes it too).
+#   --own-display: a private Xvfb even when there is a $DISPLAY, for tests
+#       that run side by side and must not find each other's windows.
 # The server runs in the foreground, as our child: a daemon server leads a
 # session of its own, takes the first pseudo-terminal it opens as its
 # controlling terminal, and a printer line closed later would hang it up.
-# Everything started here gets a parent-death signal, so even a killed
-# session leaves no process behind.
+#
+# The server is always ended with SIGINT (what `wineserver -k` sends): it
+# ends every Wine process of the prefix, Wine's own services too, then
+# itself. On SIGTERM it would leave at once, and a service asleep in a wait
+# on it would sleep on for ever: the service holds both ends of its own
+# wake-up pipe, so the server's going never wakes it. Hence SIGINT is also
+# the server's parent-death signal, and nothing cuts the session's ending
+# short. Processes it still cannot end are named on standard error.
 set -u
-[ $# -ge 1 ] || { echo "usage: $0 PREFIX [COMMAND [ARGS...]]" >&2; exit 2; }
+own_display=0
+[ "${1:-}" = "--own-display" ] && { own_display=1; shift; }
+[ $# -ge 1 ] || { echo "usage: $0 [--own-display] PREFIX [COMMAND [ARGS...]]" >&2; exit 2; }
 prefix=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,28 +32,36 @@ here=$(cd "$(dirname "$0")" && pwd)
 server=""
 child=""
 finish() {
+  # The parent's death comes twice, as closed input and as SIGTERM: the
+  # second must not cut this short.
+  trap '' TERM INT HUP
   set +e
   [ -n "$child" ] && kill "$child" 2>/dev/null && wait "$child"
-  # Without clients the server ends by itself, taking Wine's own services
-  # with it; only if it does not is it killed. Then the display goes.
   if [ -n "$server" ]; then
+    kill -INT "$server" 2>/dev/null
     i=0
-    while kill -0 "$server" 2>/dev/null && [ $i -lt 150 ]; do sleep 0.1; i=$((i + 1)); done
-    kill "$server" 2>/dev/null
+    while alive && [ $i -lt 150 ]; do sleep 0.1; i=$((i + 1)); done
+    if alive; then
+      echo "wine-session: the Wine server of $prefix did not end in 15 s; killing it" >&2
+      kill -KILL "$server" 2>/dev/null
+    fi
     wait "$server" 2>/dev/null
-    end_orphans
+    end_leftovers
   fi
   stop_display
 }
-# Now and then Wine's services are still running after the server of a
-# killed session has ended. Only this session's server ran on the prefix, so
-# every Wine process still on it is ours to end.
-end_orphans() {
-  for d in /proc/[0-9]*; do
-    case "$(readlink "$d/exe" 2>/dev/null)" in */wine/wine*) ;; *) continue ;; esac
-    { tr '\0' '\n' <"$d/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
-    echo "wine-session: ending ${d#/proc/}, left running after the Wine server of $prefix" >&2
-    kill -KILL "${d#/proc/}" 2>/dev/null
+alive() { state=$(ps -o stat= -p "$server" 2>/dev/null) && [ "${state#Z}" = "$state" ]; }
+# Once its server is gone, a Wine process still on the prefix is this
+# session's (one server a prefix) and should not be there: say which, and
+# end it, so that nothing outlives the session.
+end_leftovers() {
+  for f in $(grep -zlxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${f#/proc/}
+    pid=${pid%/environ}
+    case "$(readlink "/proc/$pid/exe" 2>/dev/null)" in */wine/wine*) ;; *) continue ;; esac
+    name=$({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)
+    printf 'wine-session: could not end process %s (%s) of %s; killing it\n' "$pid" "$name" "$prefix" >&2
+    kill -KILL "$pid" 2>/dev/null
   done
 }
 trap finish EXIT
@@ -63,12 +81,12 @@ if ! timeout 30 wineserver -w; then
   echo "wine-session: end it (WINEPREFIX='$prefix' wineserver -k) and run again." >&2
   exit 1
 fi
+[ $own_display = 1 ] && DISPLAY=
 start_display || exit 1
 
-setpriv --pdeathsig TERM wineserver -f -p2 >"${MORVANE_WINESERVER_LOG:-/dev/null}" 2>&1 &
+setpriv --pdeathsig INT wineserver -f -p2 >"${MORVANE_WINESERVER_LOG:-/dev/null}" 2>&1 &
 server=$!
 # A server that cannot take the prefix (another one holds it) ends at once.
-alive() { state=$(ps -o stat= -p "$server" 2>/dev/null) && [ "${state#Z}" = "$state" ]; }
 sleep 0.3
 if ! alive; then
   echo "wine-session: the Wine server of $prefix did not start (another one holds the prefix?)" >&2

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tcp_serve.h"
 #include "virtual_printer.h"
 
 namespace {
@@ -30,12 +31,23 @@ const char kUsage[] =
     "its own. Runs until SIGTERM or SIGINT, then removes its links.\n"
     "\n"
     "Options:\n"
+    "  --tcp [ADDR:]PORT    a network printer instead: listen on ADDR (default\n"
+    "                       127.0.0.1; [::1] for IPv6) at PORT (0: any free port)\n"
+    "                       and serve one client at a time, the next ones waiting\n"
+    "                       in the listen queue; prints tcp://ADDR:PORT. Faults\n"
+    "                       as on the pseudo-terminal; hangup resets the\n"
+    "                       connection. --pace: as slow as a network module's\n"
+    "                       115200-baud link to the printer\n"
+    "  --count N            with --tcp: N printers in this one process on N\n"
+    "                       consecutive ports, each with its own settings, name\n"
+    "                       (VirtualPrinter-1, ...) and address; one line each\n"
     "  --link PATH          make PATH a symbolic link to the slave side (replacing\n"
     "                       what is there), e.g. $WINEPREFIX/dosdevices/com1;\n"
     "                       may be given several times\n"
     "  --log FILE           log every frame received and every reply sent, in\n"
     "                       hex with a timestamp (seconds since start), to FILE\n"
     "                       (default: standard error)\n"
+    "  --no-log             log nothing (for measurements: no line is formatted)\n"
     "  --name TEXT          Bluetooth name to start with\n"
     "  --address TEXT       Bluetooth address to start with (read only)\n"
     "  --password TEXT      pairing password to start with\n"
@@ -127,6 +139,9 @@ int main(int argc, char** argv) {
     vprinter::Behaviour behaviour;
     bool reopenGiven = false;
     vprinter::LineOptions lineOptions;
+    std::string tcp;
+    bool noLog = false;
+    long count = 1;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -140,11 +155,17 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
+        } else if (arg == "--tcp") {
+            if (!next(&tcp)) return Fail("--tcp needs [ADDR:]PORT");
+        } else if (arg == "--count") {
+            if (!next(&value) || !ParseInt(value, 1, 20000, &count)) return Fail("bad --count: 1 to 20000");
         } else if (arg == "--link") {
             if (!next(&value)) return Fail("--link needs a path");
             links.push_back(value);
         } else if (arg == "--log") {
             if (!next(&logPath)) return Fail("--log needs a file");
+        } else if (arg == "--no-log") {
+            noLog = true;
         } else if (arg == "--name") {
             if (!next(&name)) return Fail("--name needs a text");
             haveName = true;
@@ -200,6 +221,7 @@ int main(int argc, char** argv) {
         if (!logFile) return Fail("cannot write " + logPath);
         log = &logFile;
     }
+    if (noLog) log = nullptr;
 
     // The worker thread inherits this mask, so the signals reach sigtimedwait.
     sigset_t stopSignals;
@@ -208,6 +230,20 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    if (!tcp.empty()) {
+        vprinter::TcpServeOptions serve;
+        if (!vprinter::ParseTcpSpec(tcp, &serve)) return Fail("bad --tcp: [ADDR:]PORT, e.g. 127.0.0.5:9100");
+        if (!links.empty()) return Fail("--link is for the pseudo-terminal, not --tcp");
+        serve.count = static_cast<std::size_t>(count);
+        if (haveName) serve.name = name;
+        if (haveAddress) serve.address0 = address;
+        if (havePassword) serve.password = password;
+        serve.behaviour = behaviour;
+        serve.line = lineOptions;
+        return vprinter::ServeTcp(serve, log, stopSignals);
+    }
+    if (count != 1) return Fail("--count is for --tcp");
 
     vprinter::VirtualPrinter printer(log);
     if (haveName) printer.SetName(name);

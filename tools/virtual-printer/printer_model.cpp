@@ -55,6 +55,11 @@ std::string CutText(const std::string& text) {
 
 std::string HexString(const Bytes& bytes) { return morvane::HexBytes(bytes.data(), bytes.size()); }
 
+std::string HexString(const Bytes& bytes, std::size_t maxBytes) {
+    if (bytes.size() <= maxBytes) return HexString(bytes);
+    return morvane::HexBytes(bytes.data(), maxBytes) + " ... (" + std::to_string(bytes.size()) + " bytes)";
+}
+
 int BaudForSetting(int value) {
     static constexpr int kSpeeds[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
     return value >= 1 && value <= 7 ? kSpeeds[value - 1] : 0;

@@ -82,5 +82,7 @@ constexpr std::uint8_t kCodeBaudRate = 0x78;
 
 std::string CutText(const std::string& text);  // to kMaxValueText bytes
 std::string HexString(const Bytes& bytes);     // "1D 46 7C 04"
+// For a log line: the first maxBytes in hex, then "... (N bytes)".
+std::string HexString(const Bytes& bytes, std::size_t maxBytes);
 
 }  // namespace vprinter

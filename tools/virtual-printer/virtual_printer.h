@@ -47,7 +47,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -55,6 +54,7 @@
 #include <thread>
 #include <vector>
 
+#include "event_queue.h"
 #include "log_writer.h"
 #include "printer_model.h"
 #include "pty_line.h"
@@ -170,26 +170,24 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Event {
-        enum Kind { kWrite, kHangup, kReopen, kSetSpeed } kind = kWrite;
-        Bytes bytes;             // kWrite
-        int reopenAfterMs = -1;  // kHangup
-        int baud = 0;            // kSetSpeed
-    };
+    static constexpr std::size_t kMaxLoggedBytes = 64;  // of a frame or answer, in a log line
 
+    // The worker and its line (printer_worker.cpp).
     void Worker();
     bool OpenLine(std::string* error);  // with mu_ held
     void DoHangup(const char* why);     // with mu_ held
     void PointLinks();                  // with mu_ held
     void RemoveLinks();                 // with mu_ held
-    void HandleBytes(const std::uint8_t* data, std::size_t size);
-    void HandleFrame(const Bytes& frame, Clock::time_point firstByte);
-    void Schedule(Clock::time_point when, Event event);
     void RunDueEvents();
     void FlushOutput();
     void Wake();
-    void Log(const std::string& line);
+    // Frames in, answers scheduled (printer_answers.cpp).
+    void HandleBytes(const std::uint8_t* data, std::size_t size);
+    void HandleFrame(const Bytes& frame, Clock::time_point firstByte);
+    void Schedule(Clock::time_point when, Event event);
     void ReportDroppedEvents();  // with mu_ held
+    // Shared by both (virtual_printer.cpp).
+    void Log(const std::string& line);
     bool RunOnWorker(std::function<void()> fn, int timeoutMs);
 
     mutable std::mutex mu_;
@@ -215,7 +213,7 @@ private:
     LineOptions options_;
     int ownBaud_ = 9600;
     Bytes output_;  // written to the master as it will take it
-    std::multimap<Clock::time_point, Event> events_;
+    EventQueue events_{kMaxScheduled};
     std::deque<std::function<void()>> requests_;
     Clock::time_point masterQuietUntil_;  // after EIO: poll the master later
 
@@ -225,7 +223,6 @@ private:
     std::size_t discarded_ = 0;
     std::size_t partialsDropped_ = 0;
     std::size_t hangups_ = 0;
-    std::size_t droppedEvents_ = 0;  // since last reported
 };
 
 }  // namespace vprinter

@@ -169,19 +169,8 @@ bool ScanJournal(std::string_view text, std::size_t firstLine, JournalScan* scan
 JournalRecord NewRecord(const std::string& type) { return {{"v", kJournalVersion}, {"type", type}}; }
 
 JournalRecord IdentityObject(const PortInfo& port) {
-    const PortIdentity& id = port.identity;
     JournalRecord j = {{"kind", PortClassName(port.kind)}};
-    const auto add = [&](const char* key, const std::string& value) {
-        if (!value.empty()) j[key] = value;
-    };
-    add("vendor_id", id.vendorId);
-    add("product_id", id.productId);
-    add("serial_number", id.serial);
-    add("manufacturer", id.manufacturer);
-    add("product", id.product);
-    add("driver", id.driver);
-    add("by_id", id.byId);
-    add("bt_address", id.btAddress);
+    ForEachIdentityField(port.identity, [&](const char* name, const std::string& value) { j[name] = value; });
     return j;
 }
 

@@ -128,18 +128,8 @@ std::string FormatPort(const PortInfo& port, bool json) {
                             {"access", PortAccessName(port.access)},
                             {"description", port.description},
                             {"serial", port.serial}};
-        const auto add = [&](const char* key, const std::string& value) {
-            if (!value.empty()) j[key] = value;
-        };
-        add("group", port.group);
-        add("vendor_id", id.vendorId);
-        add("product_id", id.productId);
-        add("serial_number", id.serial);
-        add("manufacturer", id.manufacturer);
-        add("product", id.product);
-        add("driver", id.driver);
-        add("by_id", id.byId);
-        add("bt_address", id.btAddress);
+        if (!port.group.empty()) j["group"] = port.group;
+        ForEachIdentityField(id, [&](const char* name, const std::string& value) { j[name] = value; });
         return Dump(j);
     }
     std::string access = PortAccessName(port.access);

@@ -3,6 +3,7 @@
 // it, selectors match on it, the journal keeps it.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morvane::cli {
@@ -26,6 +27,20 @@ struct PortIdentity {
     std::string byId;       // /dev/serial/by-id/... pointing at it
     std::string btAddress;  // a Bluetooth port's peer: "00:11:22:33:44:55"
 };
+
+// Each field that is known, under its name in `ports --json` and the
+// journal: add(name, value).
+template <typename Add>
+void ForEachIdentityField(const PortIdentity& id, Add add) {
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"vendor_id", &id.vendorId},   {"product_id", &id.productId},
+        {"serial_number", &id.serial}, {"manufacturer", &id.manufacturer},
+        {"product", &id.product},      {"driver", &id.driver},
+        {"by_id", &id.byId},           {"bt_address", &id.btAddress},
+    };
+    for (const auto& [name, value] : fields)
+        if (!value->empty()) add(name, *value);
+}
 
 enum class PortAccess { Ok, NoPermission, InUse };
 const char* PortAccessName(PortAccess access);  // "ok", "no-permission", "in-use"

@@ -5,6 +5,7 @@
 #include "cli/journal_file.h"
 #include "cli/platform.h"
 #include "cli/windows/system_error.h"
+#include "cli/windows/utf16.h"
 #include "libs/common/scoped_handle.h"
 
 namespace morvane::cli {
@@ -13,13 +14,6 @@ namespace {
 
 constexpr unsigned kLockTryMs = 20;
 constexpr unsigned kLockWaitMs = 10000;
-
-std::wstring Wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
 
 class WindowsJournalFile : public JournalFile {
 public:
@@ -92,7 +86,7 @@ private:
 }  // namespace
 
 std::unique_ptr<JournalFile> JournalFile::Open(const std::string& path, std::string* error) {
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE h = CreateFileW(Utf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         *error = "cannot open the journal " + path + ": " + SystemMessage(GetLastError());

@@ -2,18 +2,12 @@
 
 #include "cli/mapped_file.h"
 #include "cli/windows/system_error.h"
+#include "cli/windows/utf16.h"
 #include "libs/common/scoped_handle.h"
 
 namespace morvane::cli {
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
 
 class WindowsMappedFile : public MappedFile {
 public:
@@ -31,7 +25,7 @@ private:
 }  // namespace
 
 std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path, std::string* error) {
-    const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const ScopedHandle file(CreateFileW(Utf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         *error = "cannot read " + path + ": " + SystemMessage(GetLastError());

@@ -10,19 +10,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "cli/windows/utf16.h"
 #include "libs/common/scoped_handle.h"
 
 namespace morvane::cli {
 
 namespace {
-
-std::string ToUtf8(const wchar_t* text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string out(static_cast<std::size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 struct Workers {
     const std::function<void(std::size_t)>* job;
@@ -58,7 +51,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) return {argv, argv + argc};
     std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i]));
     LocalFree(wide);
     return args;
 }
@@ -148,13 +141,13 @@ void PauseMs(unsigned ms) { Sleep(ms); }
 std::string HostName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &size) ? ToUtf8(name) : std::string();
+    return GetComputerNameW(name, &size) ? Utf8(name) : std::string();
 }
 
 std::string UserName() {
     wchar_t name[256] = {};
     DWORD size = 256;
-    return GetUserNameW(name, &size) ? ToUtf8(name) : std::string();
+    return GetUserNameW(name, &size) ? Utf8(name) : std::string();
 }
 
 }  // namespace morvane::cli

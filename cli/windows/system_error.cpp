@@ -1,5 +1,7 @@
 #include "cli/windows/system_error.h"
 
+#include "cli/windows/utf16.h"
+
 namespace morvane::cli {
 
 std::string SystemMessage(DWORD code) {
@@ -7,12 +9,7 @@ std::string SystemMessage(DWORD code) {
     const DWORD n =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string utf8;
-    if (n > 0 && text != nullptr) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-        utf8.resize(static_cast<std::size_t>(size > 0 ? size : 0));
-        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), utf8.data(), size, nullptr, nullptr);
-    }
+    std::string utf8 = n > 0 && text != nullptr ? Utf8(std::wstring_view(text, n)) : std::string();
     if (text != nullptr) LocalFree(text);
     while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) utf8.pop_back();
     std::string number = "error ";

@@ -163,6 +163,12 @@ bool Ports(const Options& o, std::vector<PortName>* ports, int* status) {
     return true;
 }
 
+void WarnTorn(const Journal& journal) {
+    if (journal.TornLines() == 0) return;
+    TheConsole().Err("morvane-cli: " + journal.Path() + ": skipped " + std::to_string(journal.TornLines()) +
+                     " line(s) cut short (a crash or a power cut); the next record starts on a line of its own");
+}
+
 int RunProbe(const Options& o, StopControl& stop) {
     RunOptions run;
     int status = 0;
@@ -249,43 +255,47 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     }
 
     std::unique_ptr<Journal> journal;
-    if (!o.journal.empty() && !(journal = Journal::Open(o.journal, &error))) return Usage(error);
+    if (!o.journal.empty()) {
+        if (!(journal = Journal::Open(o.journal, &error))) return Usage(error);
+        WarnTorn(*journal);
+    }
 
     Ledger ledger([&](const Record& r) { TheConsole().Out(FormatRecord(r, o.json)); });
     std::vector<JobSink*> sinks;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        std::vector<Record> keys;
-        for (const Step& s : steps[i]) {
-            Record blank;
-            blank.port = ports[i].text;
-            blank.key = std::string(s.setting->key);
-            blank.value = s.shownValue;
-            blank.read = s.read;
-            keys.push_back(blank);
-        }
-        sinks.push_back(&ledger.Add(std::move(keys)));
-    }
+    for (std::size_t i = 0; i < ports.size(); ++i) sinks.push_back(&ledger.Add(BlankRecords(ports[i].text, steps[i])));
     std::vector<PrinterSpeed> speeds(ports.size());
     const std::vector<PortInfo> listed = journal ? ListPorts() : std::vector<PortInfo>{};
     std::atomic<bool> unrecorded{false};
     stop.BeginRun(ledger);
     RunPorts(ports, o, [&](std::size_t i) {
-        RecordCollector collected(steps[i].size(), sinks[i]);
-        speeds[i] = {ports[i].text,
-                     RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout), SystemClock(), collected)};
-        if (!journal) return;
+        RecordCollector collected(BlankRecords(ports[i].text, steps[i]), sinks[i]);
+        if (!journal) {
+            speeds[i] = {ports[i].text, RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout),
+                                                   SystemClock(), collected)};
+            return;
+        }
         JobFacts facts;
         facts.command = command;
         facts.port = ports[i].text;
         facts.identity = FindListedPort(ports[i].text, listed);
         std::error_code ec;
         if (command == "apply" && o.profile != "-") facts.profile = std::filesystem::absolute(o.profile, ec).string();
-        facts.records = collected.records;
+        JournaledJob job(*journal, facts, collected);
+        // Ending at once (a second Ctrl-C) still journals what the job did.
+        const int finisher = stop.AddFinisher([&] {
+            bool written = false;
+            std::string why;
+            job.Write("the command was interrupted", &written, &why);
+        });
+        speeds[i] = {ports[i].text,
+                     RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout), SystemClock(), collected)};
+        bool written = false;
         std::string why;
-        if (!journal->Write(JobRecord(facts), &why)) {
+        if (!job.Write("the job stopped", &written, &why) && !why.empty()) {
             TheConsole().Err("morvane-cli: the job on " + ports[i].text + " could not be journaled: " + why);
             unrecorded = true;
         }
+        stop.RemoveFinisher(finisher);
     });
     stop.EndRun();
     PrintSummary(ports.size(), ledger, speeds);
@@ -317,9 +327,7 @@ int RunWatch(const Options& o, StopControl& stop) {
     // The journal is there and ours before any printer is taken.
     std::unique_ptr<Journal> journal = Journal::Open(o.journal, &error);
     if (!journal) return Usage(error);
-    if (journal->TornLines() > 0)
-        TheConsole().Err("morvane-cli: " + o.journal + ": skipped " + std::to_string(journal->TornLines()) +
-                         " line(s) cut short; the next record starts on a line of its own");
+    WarnTorn(*journal);
     const std::unique_ptr<PortEvents> events = PortEvents::Open();
     TheConsole().Err("morvane-cli: waiting for printers (Ctrl-C stops once the jobs under way are done)");
     const int result = RunStation(station, *journal, stop, *events);
@@ -334,7 +342,9 @@ int RunCommand(const std::string& command, const Options& o, StopControl& stop) 
         return TheConsole().Failed() ? kExitOutputFailed : kExitDone;
     }
     if (command == "ports") {
-        for (const PortInfo& port : ListPorts()) TheConsole().Out(FormatPort(port, o.json));
+        std::vector<PortInfo> ports = ListPorts();
+        AddOpenedAccess(&ports);
+        for (const PortInfo& port : ports) TheConsole().Out(FormatPort(port, o.json));
         return TheConsole().Failed() ? kExitOutputFailed : kExitDone;
     }
     if (command == "probe") return RunProbe(o, stop);

@@ -63,6 +63,44 @@ nlohmann::ordered_json JobRecord(const JobFacts& job) {
     return record;
 }
 
+RecordCollector::RecordCollector(std::vector<Record> keys, JobSink* next)
+    : records_(std::move(keys)), left_(records_.size(), 0), done_(records_.size(), 0), next_(next) {}
+
+void RecordCollector::Sending(std::size_t step) {
+    {
+        std::lock_guard<Mutex> lock(mu_);
+        if (step < left_.size()) left_[step] = 1;
+    }
+    if (next_ != nullptr) next_->Sending(step);
+}
+
+void RecordCollector::Done(std::size_t step, const Record& record) {
+    {
+        std::lock_guard<Mutex> lock(mu_);
+        if (step < records_.size()) {
+            records_[step] = record;
+            done_[step] = 1;
+        }
+    }
+    if (next_ != nullptr) next_->Done(step, record);
+}
+
+std::vector<Record> RecordCollector::Records(const std::string& why) const {
+    std::lock_guard<Mutex> lock(mu_);
+    std::vector<Record> records = records_;
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (done_[i] == 0) records[i] = CutShort(records_[i], left_[i] != 0, why);
+    return records;
+}
+
+bool JournaledJob::Write(const std::string& cutShortBy, bool* written, std::string* error) {
+    *written = false;
+    if (taken_.exchange(true)) return false;
+    facts_.records = records_.Records(cutShortBy);
+    *written = journal_.Write(JobRecord(facts_), error);
+    return *written;
+}
+
 std::optional<PortInfo> FindListedPort(const std::string& port, const std::vector<PortInfo>& listed) {
     for (const PortInfo& p : listed)
         if (p.name == port || p.identity.byId == port || (!p.path.empty() && SameDevice(p.path, port))) return p;

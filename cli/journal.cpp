@@ -63,8 +63,10 @@ bool SkimmedEntry(const SkimmedFields& fields, bool wantSettings, JournalEntry* 
         } else if (key == "identity") {
             SkimmedFields identity;
             if (!SkimObject(raw, &identity)) return false;
-            for (const auto& [idKey, idRaw] : identity)
+            for (const auto& [idKey, idRaw] : identity) {
                 if (idKey == "serial_number") SkimmedString(idRaw, &e->usbSerial);
+                if (idKey == "kind") SkimmedString(idRaw, &e->kind);
+            }
         } else {
             // What a listing shows; the rest only when the whole record is wanted.
             std::string* field = key == "type"                      ? &e->type
@@ -105,8 +107,10 @@ JournalEntry EntryOf(const json& record) {
     e.btAddress = Text(record, "bt_address");
     e.btName = Text(record, "bt_name");
     e.result = Text(record, "result");
-    if (const auto id = record.find("identity"); id != record.end() && id->is_object())
+    if (const auto id = record.find("identity"); id != record.end() && id->is_object()) {
         e.usbSerial = Text(*id, "serial_number");
+        e.kind = Text(*id, "kind");
+    }
     if (const auto settings = record.find("settings"); settings != record.end() && settings->is_array())
         for (const json& s : *settings)
             if (s.is_object())
@@ -206,8 +210,8 @@ bool Journal::CatchUp(std::string* error) {
 bool Journal::AppendLocked(const JournalRecord& record, std::string* error) {
     if (!CatchUp(error)) return false;
     // Never glued to a line a crash cut short.
-    const std::string line =
-        (scan_.endsInLine ? "" : "\n") + record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    std::string line = scan_.endsInLine ? "" : "\n";
+    line.append(record.dump(-1, ' ', false, json::error_handler_t::replace)).push_back('\n');
     return file_->Append(line, error);
 }
 

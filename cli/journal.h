@@ -39,6 +39,7 @@ struct JournalEntry {
     long long n = 0;   // 0: none
     std::string time, host, user, command, port, profile, btAddress, btName, result;
     std::string usbSerial;  // of the identity: what knows a printer without an address
+    std::string kind;       // of the identity: "usb-printer", "usb-serial", ...
     std::vector<JournalSetting> settings;
     std::size_t offset = 0, length = 0;  // the line in the text read
 };
@@ -86,7 +87,8 @@ public:
     bool Claim(long long start, const std::string& port, long long* n, std::string* error);
     // A record, in one write, synced.
     bool Write(const JournalRecord& record, std::string* error);
-    std::size_t TornLines() const { return scan_.torn; }
+    // Lines cut short so far, the last one included.
+    std::size_t TornLines() const { return scan_.torn + (scan_.endsInLine ? 0 : 1); }
     const std::string& Path() const { return path_; }
 
 private:

@@ -27,10 +27,14 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// Which printer a record is about.
+// Which printer a record is about: its Bluetooth address, else the serial
+// number of a USB device that is the printer itself. A USB-serial cable's
+// serial number is the cable's, which stays on the bench: a station's job
+// without an address is a printer of its own.
 std::string PrinterOf(const JournalEntry& e) {
     if (!e.btAddress.empty()) return "bt " + Upper(e.btAddress);
-    if (!e.usbSerial.empty()) return "usb " + e.usbSerial;
+    if (!e.usbSerial.empty() && (e.kind == "usb-printer" || e.kind == "usb-acm")) return "usb " + e.usbSerial;
+    if (e.n != 0) return "job " + std::to_string(e.n);
     return "port " + e.port;
 }
 
@@ -41,9 +45,9 @@ std::string SettingValue(const JournalEntry& e, const char* key) {
 }
 
 // RFC 4180, and never a formula: a spreadsheet runs a cell that starts with
-// = + - or @, and a printer's name is anybody's text.
+// = + - or @ (or a blank before one), and a printer's name is anybody's text.
 std::string CsvField(std::string text) {
-    if (!text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
         std::string defused;
         defused.reserve(text.size() + 1);
         defused.push_back('\'');
@@ -65,8 +69,8 @@ std::string CsvLine(const JournalEntry& e) {
 
 std::string HumanLine(const JournalEntry& e) {
     const auto shown = [](const std::string& text) { return text.empty() ? std::string("-") : EscapeControls(text); };
-    return (e.n != 0 ? std::to_string(e.n) : std::string("-")) + "  " + e.time + "  " + shown(e.port) + "  " +
-           shown(e.btAddress) + "  \"" + EscapeControls(NameOf(e)) + "\"  " + e.result;
+    return (e.n != 0 ? std::to_string(e.n) : std::string("-")) + "  " + shown(e.time) + "  " + shown(e.port) + "  " +
+           shown(e.btAddress) + "  \"" + EscapeControls(NameOf(e)) + "\"  " + shown(e.result);
 }
 
 std::size_t LineCount(std::string_view text) {

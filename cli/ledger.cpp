@@ -1,6 +1,13 @@
 #include "cli/ledger.h"
 
+#include "cli/platform.h"
+
 namespace morvane::cli {
+
+namespace {
+constexpr unsigned kCloseTryMs = 5;
+constexpr unsigned kCloseWaitMs = 500;
+}  // namespace
 
 class Ledger::PrinterSink : public JobSink {
 public:
@@ -23,14 +30,7 @@ public:
     void WriteMissing(const std::string& why) {
         for (std::size_t i = 0; i < keys_.size(); ++i) {
             if (state_[i] == State::Written) continue;
-            Record r = keys_[i];
-            if (state_[i] == State::OnTheWire) {
-                r.result = Result::NoAnswer;
-                r.detail = why + " before the answer came: the printer may or may not have taken it";
-            } else {
-                r.result = Result::NotSent;
-                r.detail = "not sent: " + why;
-            }
+            const Record r = CutShort(keys_[i], state_[i] == State::OnTheWire, why);
             state_[i] = State::Written;
             ledger_.Write(r);
         }
@@ -54,7 +54,13 @@ JobSink& Ledger::Add(std::vector<Record> keys) {
 }
 
 void Ledger::Close(const std::string& why) {
-    std::lock_guard<Mutex> lock(mu_);
+    // A job may hold the lock in a write that standard output does not take
+    // (a stalled pipe): the command ends anyway.
+    for (unsigned waited = 0; !mu_.try_lock(); waited += kCloseTryMs) {
+        if (waited >= kCloseWaitMs) return;
+        PauseMs(kCloseTryMs);
+    }
+    std::lock_guard<Mutex> lock(mu_, std::adopt_lock);
     if (closed_) return;
     for (const auto& printer : printers_) printer->WriteMissing(why);
     closed_ = true;

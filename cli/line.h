@@ -51,7 +51,11 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
 // that ends without closing them.
 void RestoreOpenLines();
 
-// The machine's ports with who they are (see port_info.h).
+// The machine's ports with who they are (see port_info.h). Nothing is
+// opened to find out.
 std::vector<PortInfo> ListPorts();
+// Fills in what only opening a port tells (Windows: whether another program
+// has a COM port); for `ports`, never while a run is using ports.
+void AddOpenedAccess(std::vector<PortInfo>* ports);
 
 }  // namespace morvane::cli

@@ -62,7 +62,7 @@ std::string FirstWord(const CLI::App& app, const std::vector<std::string>& args)
 int main(int argc, char** argv) {
     using namespace morvane::cli;
     StopControl stop;
-    WatchStopSignals([&stop](int status) { stop.OnSignal(status); });
+    WatchStopSignals([&stop](int status, bool atOnce) { stop.OnSignal(status, atOnce); });
     TheConsole().OnFailure([&stop] { stop.RequestStop(); });
     PrepareConsole();
     const std::vector<std::string> args = Utf8Arguments(argc, argv);

@@ -13,6 +13,7 @@ public:
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
     void lock();
+    bool try_lock();
     void unlock();
 
 private:

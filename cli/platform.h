@@ -20,11 +20,12 @@ void RestoreConsole();
 constexpr int kExitInterrupted = 130;  // SIGINT, Ctrl-C
 constexpr int kExitTerminated = 143;   // SIGTERM; Ctrl-Break or a closing console on Windows
 
-// From now on, calls onStop(kExitInterrupted or kExitTerminated) once per
-// stop signal, on a thread of its own (never in a signal handler). A broken
-// pipe raises no signal: it shows as a failed write. Call it before any
-// other thread starts.
-void WatchStopSignals(std::function<void(int status)> onStop);
+// From now on, calls onStop(kExitInterrupted or kExitTerminated, atOnce)
+// once per stop signal, on a thread of its own (never in a signal handler);
+// atOnce when the system ends the process as soon as onStop returns (a
+// console closing, a logoff). A broken pipe raises no signal: it shows as a
+// failed write. Call it before any other thread starts.
+void WatchStopSignals(std::function<void(int status, bool atOnce)> onStop);
 // Ends the process at once with `status`: no destructors, no atexit.
 [[noreturn]] void EndNow(int status);
 

@@ -45,8 +45,11 @@ bool SamePort(const PortName& a, const PortName& b) {
 
 std::vector<std::string> MatchNow(const std::vector<Selector>& selectors, const std::vector<PortInfo>& listed) {
     std::vector<std::string> names;
+    // One device under two names (a by-id link and its tty) is one port.
     const auto add = [&](const std::string& name) {
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string& n) { return n == name || SameDevice(n, name); }))
+            names.push_back(name);
     };
     for (const Selector& s : selectors) {
         if (s.kind == Selector::Kind::Glob) {

@@ -22,4 +22,9 @@ struct Record {
     bool unchanged = false;
 };
 
+// The record of a key whose job was cut short by `why` ("the command was
+// interrupted"): no-answer when its frame had left (the printer may have
+// taken it; a speed change may then hold), else not-sent.
+Record CutShort(const Record& key, bool frameLeft, const std::string& why);
+
 }  // namespace morvane::cli

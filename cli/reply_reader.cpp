@@ -72,8 +72,13 @@ Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, st
     const bool serial = line.IsSerial();
     const ReplyForm form = expected.form;
     const TimePoint deadline = clock.Now() + timeout;
-    // Set while an answer to another frame is read, to be dropped whole.
+    // Set while an answer to another frame is read, to be dropped whole;
+    // its 1D 46 stands at foreignAt.
     std::optional<ReplyForm> foreign;
+    std::size_t foreignAt = 0;
+    const auto formOf = [&](std::uint8_t code) {
+        return expected.formOfCode ? expected.formOfCode(code) : ReplyForm::Status;
+    };
 
     const auto take = [&](std::size_t n) { return Bytes(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)); };
     const auto endWith = [&](Result result, std::string detail) {
@@ -93,9 +98,17 @@ Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, st
     // Never ask for more than the reply can still need, so that an endless
     // stream is cut where the reply ends.
     for (;;) {
-        const std::size_t at = HeaderAt(form, serial, buf.data(), got);
+        const std::size_t at = foreign ? foreignAt : HeaderAt(form, serial, buf.data(), got);
         if (!foreign && got >= at + 3 && IsHeader(buf.data() + at) && buf[at + 2] != expected.code) {
-            foreign = expected.formOfCode ? expected.formOfCode(buf[at + 2]) : ReplyForm::Status;
+            foreign = formOf(buf[at + 2]);
+            foreignAt = at;
+            continue;
+        }
+        // A late value reply in the 0x11 form while a status is due.
+        if (!foreign && serial && form == ReplyForm::Status && got >= 4 && buf[0] == kSerialReplyPrefix &&
+            IsHeader(buf.data() + 1) && buf[3] != expected.code && formOf(buf[3]) == ReplyForm::Value) {
+            foreign = ReplyForm::Value;
+            foreignAt = 1;
             continue;
         }
         const std::size_t need = NeedOf(foreign.value_or(form), at, buf.data(), got);
@@ -104,6 +117,7 @@ Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, st
             reply.dropped.push_back(take(got));
             if (expected.onDropped) expected.onDropped(reply.dropped.back());
             foreign.reset();
+            foreignAt = 0;
             got = 0;
             continue;
         }

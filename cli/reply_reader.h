@@ -54,6 +54,7 @@ struct Reply {
     std::vector<Bytes> dropped;  // answers to other frames, in order
     std::string value;           // a value reply's text, code-page bytes
     std::string detail;          // why it is not ok
+    bool written = false;        // the frame went out: the printer may have taken it
 };
 
 // How long the line must stay quiet after a complete status reply.

@@ -45,9 +45,17 @@ struct Exchange {
         // A reply that did not come in time may still be on its way: let the
         // line fall quiet, so that it is not taken for the next one's.
         if (lastUnanswered) WaitForQuiet();
+        // Told to stop while waiting: this frame never leaves.
+        if (StopRequested(options)) {
+            Reply stopped;
+            stopped.result = Result::NotSent;
+            stopped.detail = "not sent: the command was told to stop";
+            return stopped;
+        }
         line.DiscardInput();
         const std::uint8_t code = frame[2];
         sent[code] = form;
+        bool written = false;
         Trace("tx", frame, static_cast<std::size_t>(length));
         std::string error;
         if (!line.Write(frame, static_cast<std::size_t>(length), clock.Now() + kWriteBound, &error)) {
@@ -56,6 +64,7 @@ struct Exchange {
             failed.detail = "cannot send: " + error;
             return failed;
         }
+        written = true;
         Expected expected;
         expected.form = form;
         expected.code = code;
@@ -67,6 +76,7 @@ struct Exchange {
             Trace("rx (an earlier frame's answer: dropped)", other.data(), other.size());
         };
         Reply reply = ReadReply(line, clock, expected, line.IsSerial() ? baud : 0, options.timeout);
+        reply.written = written;
         if (!reply.bytes.empty()) Trace("rx", reply.bytes.data(), reply.bytes.size());
         lastUnanswered = reply.result == Result::NoAnswer;
         return reply;
@@ -84,9 +94,9 @@ struct Exchange {
     }
 };
 
-Record RecordOf(const PortName& port, const Step& step) {
+Record RecordOf(const std::string& port, const Step& step) {
     Record r;
-    r.port = port.text;
+    r.port = port;
     r.key = std::string(step.setting->key);
     r.value = step.shownValue;
     r.read = step.read;
@@ -106,6 +116,12 @@ std::string NotSentBecause(bool stopped, Result earlier) {
 
 }  // namespace
 
+std::vector<Record> BlankRecords(const std::string& port, const std::vector<Step>& steps) {
+    std::vector<Record> blanks;
+    for (const Step& step : steps) blanks.push_back(RecordOf(port, step));
+    return blanks;
+}
+
 std::string TraceLine(TimePoint start, TimePoint now, const std::string& port, const char* direction,
                       const std::uint8_t* bytes, std::size_t size) {
     char stamp[32];
@@ -121,7 +137,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
     std::unique_ptr<Line> line = open(port, options.baud, &error);
     if (!line) {
         for (std::size_t i = 0; i < steps.size(); ++i) {
-            Record r = RecordOf(port, steps[i]);
+            Record r = RecordOf(port.text, steps[i]);
             r.result = Result::Error;
             r.detail = "cannot open the port: " + error;
             sink.Done(i, r);
@@ -135,7 +151,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
     Result halted = Result::Ok;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
-        Record r = RecordOf(port, step);
+        Record r = RecordOf(port.text, step);
         const bool stopped = StopRequested(options);
         if (stopped || halted != Result::Ok) {
             r.result = Result::NotSent;
@@ -165,6 +181,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
         const Reply reply = exchange.Run(step.frame, step.built.length, FormOf(step.built));
         r.result = reply.result;
         r.detail = reply.detail;
+        if (reply.result == Result::NotSent) end.cutOff = end.stopped = true;
         if (step.read && reply.result == Result::Ok) {
             r.value = DecodeText(options.codePage, reply.value);
             r.hex = HexOf(reply.value);
@@ -204,7 +221,8 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
                 r.result = Result::Error;
                 r.detail = "the printer took the speed, but the line cannot: " + why;
             }
-        } else if (step.newBaud != 0 && reply.result == Result::NoAnswer) {
+        } else if (step.newBaud != 0 &&
+                   (reply.result == Result::NoAnswer || (reply.result == Result::Error && reply.written))) {
             r.mayListenAt = step.newBaud;
             end.mayListenAt = step.newBaud;
             r.detail += "; it may now listen at " + std::to_string(step.newBaud) + " baud: morvane-cli probe -p " +

@@ -39,6 +39,9 @@ struct RunOptions {
     const std::atomic<bool>* stop = nullptr;  // set: send no new frame
 };
 
+// One record a step, still to be filled in: the port, the key, the value.
+std::vector<Record> BlankRecords(const std::string& port, const std::vector<Step>& steps);
+
 // Where a job's records go.
 class JobSink {
 public:

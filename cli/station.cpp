@@ -32,7 +32,8 @@ std::string Absolute(const std::string& path) {
 
 class Station {
 public:
-    Station(const StationOptions& options, Journal& journal) : o_(options), journal_(journal) {
+    Station(const StationOptions& options, Journal& journal, StopControl& stop)
+        : o_(options), journal_(journal), stop_(stop) {
         for (const Selector& s : o_.selectors) listing_ = listing_ || s.kind != Selector::Kind::Glob;
     }
 
@@ -45,21 +46,28 @@ public:
         return names;
     }
 
-    void Tick() {
+    void Tick(const std::atomic<bool>& stop) {
         const std::vector<std::string> present = Present();
         for (const std::string& name : present) {
-            if (taken_.count(name) != 0) continue;
-            taken_[name] = std::make_unique<Thread>([this, name] { Job(name); });
+            const auto found = taken_.find(name);
+            // Back after it went, while its last job was still finishing:
+            // the next tick that finds that job over takes it again.
+            if (found != taken_.end() && found->second.gone && found->second.job->Done()) taken_.erase(found);
+            if (taken_.count(name) != 0 || stop) continue;
+            taken_[name].job = std::make_unique<Thread>([this, name, &stop] { Job(name, stop); });
         }
-        // Gone, and its job over: it may come again.
-        for (auto it = taken_.begin(); it != taken_.end();) {
-            const bool gone = std::find(present.begin(), present.end(), it->first) == present.end();
-            it = gone && it->second->Done() ? taken_.erase(it) : std::next(it);
-        }
+        // Once seen gone, it is a new printer when it comes again.
+        for (auto& [name, slot] : taken_)
+            if (std::find(present.begin(), present.end(), name) == present.end()) slot.gone = true;
+        for (auto it = taken_.begin(); it != taken_.end();)
+            it = it->second.gone && it->second.job->Done() &&
+                         std::find(present.begin(), present.end(), it->first) == present.end()
+                     ? taken_.erase(it)
+                     : std::next(it);
     }
 
     void FinishJobs() {
-        while (std::any_of(taken_.begin(), taken_.end(), [](const auto& t) { return !t.second->Done(); }))
+        while (std::any_of(taken_.begin(), taken_.end(), [](const auto& t) { return !t.second.job->Done(); }))
             PauseMs(kFinishPollMs);
         taken_.clear();
     }
@@ -67,13 +75,15 @@ public:
     bool Failed() const { return failed_; }
 
 private:
-    void Job(const std::string& name) {
-        if (failed_) return;
+    void Job(const std::string& name, const std::atomic<bool>& stop) {
+        // Nothing claimed, nothing sent, once results can no longer be written.
+        if (failed_ || stop || TheConsole().Failed()) return;
         const std::optional<PortName> port = ParsePortName(name);
         if (!port) return;
         long long n = 0;
         std::string error;
-        if (!journal_.Claim(o_.start, name, &n, &error)) return Fail("cannot claim a number: " + error);
+        if (!journal_.Claim(o_.start, name, &n, &error))
+            return Fail("cannot claim a number for the printer on " + name + ": " + error);
 
         JobFacts facts;
         facts.n = n;
@@ -118,13 +128,32 @@ private:
                 PrepareStep(read, static_cast<std::size_t>(n), run.codePage, &step, &error);
                 steps.push_back(step);
             }
-            RecordCollector collector(steps.size());
+            RecordCollector collector(BlankRecords(name, steps));
+            JournaledJob job(journal_, facts, collector);
+            // Ending at once (a second Ctrl-C) still journals what the job did.
+            const int finisher = stop_.AddFinisher([&] {
+                bool written = false;
+                std::string why;
+                if (job.Write("the station was stopped at once", &written, &why)) Announce(job.Facts());
+            });
             RunPrinter(*port, steps, run, Lines(), SystemClock(), collector);
-            facts.records = collector.records;
+            bool written = false;
+            job.Write("the job stopped", &written, &error);
+            stop_.RemoveFinisher(finisher);
+            Finished(job.Facts(), written, error);
+            return;
         }
-        if (!journal_.Write(JobRecord(facts), &error))
-            return Fail("job " + std::to_string(n) + " on " + name + ": its record could not be written: " + error);
-        Announce(facts);
+        bool written = false;
+        if (journal_.Write(JobRecord(facts), &error)) written = true;
+        Finished(facts, written, error);
+    }
+
+    // The job's line, and the station's stop when its record is not on disk.
+    void Finished(const JobFacts& job, bool written, const std::string& error) {
+        if (!written && error.empty()) return;  // the end at once wrote it
+        Announce(job);
+        if (!written)
+            Fail("job " + std::to_string(job.n) + " on " + job.port + ": its record could not be written: " + error);
     }
 
     void Announce(const JobFacts& job) {
@@ -161,9 +190,14 @@ private:
 
     const StationOptions& o_;
     Journal& journal_;
+    StopControl& stop_;
     bool listing_ = false;
     std::atomic<bool> failed_{false};
-    std::map<std::string, std::unique_ptr<Thread>> taken_;
+    struct Slot {
+        std::unique_ptr<Thread> job;
+        bool gone = false;  // not seen since its job began
+    };
+    std::map<std::string, Slot> taken_;
 };
 
 }  // namespace
@@ -173,15 +207,15 @@ int RunStation(const StationOptions& options, Journal& journal, StopControl& sto
     const bool globs = std::any_of(options.selectors.begin(), options.selectors.end(),
                                    [](const Selector& s) { return s.kind == Selector::Kind::Glob; });
     const unsigned wait = events.Live() && !globs ? kRelistWithEventsMs : kRelistMs;
-    Station station(options, journal);
+    Station station(options, journal, stop);
     stop.BeginWatch();
-    while (stop.SignalStatus() == 0 && !station.Failed()) {
-        station.Tick();
+    while (stop.SignalStatus() == 0 && !station.Failed() && !TheConsole().Failed()) {
+        station.Tick(stop.Flag());
         events.Wait(wait);
     }
     station.FinishJobs();
     stop.EndWatch();
-    if (station.Failed()) return kExitOutputFailed;
+    if (station.Failed() || TheConsole().Failed()) return kExitOutputFailed;
     return stop.SignalStatus() != 0 ? stop.SignalStatus() : kExitDone;
 }
 

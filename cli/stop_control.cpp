@@ -5,17 +5,30 @@
 
 namespace morvane::cli {
 
-void StopControl::OnSignal(int status) {
+void StopControl::OnSignal(int status, bool atOnce) {
     std::unique_lock<Mutex> lock(mu_);
     int expected = 0;
     status_.compare_exchange_strong(expected, status);
-    if (++signals_ == 1 && watching_) return;  // no new printers; the jobs finish
+    ++signals_;
+    if (!atOnce && signals_ == 1 && watching_) return;  // no new printers; the jobs finish
     stop_ = true;
-    if (signals_ == 1 && ledger_ != nullptr) return;  // the run ends itself, in order
+    if (!atOnce && signals_ == 1 && ledger_ != nullptr) return;  // the run ends itself, in order
     if (ledger_ != nullptr) ledger_->Close("the command was interrupted");
+    for (const auto& [id, finish] : finishers_) finish();
     RestoreOpenLines();
     RestoreConsole();
     EndNow(status_);
+}
+
+int StopControl::AddFinisher(std::function<void()> finish) {
+    std::lock_guard<Mutex> lock(mu_);
+    finishers_[++nextFinisher_] = std::move(finish);
+    return nextFinisher_;
+}
+
+void StopControl::RemoveFinisher(int id) {
+    std::lock_guard<Mutex> lock(mu_);
+    finishers_.erase(id);
 }
 
 void StopControl::BeginRun(Ledger& ledger) {

@@ -6,6 +6,8 @@
 // written and the lines put back as they were found before the process ends.
 #pragma once
 #include <atomic>
+#include <functional>
+#include <map>
 #include <mutex>  // std::lock_guard
 
 #include "cli/mutex.h"
@@ -15,8 +17,9 @@ namespace morvane::cli {
 
 class StopControl {
 public:
-    // From the signal thread; may end the process.
-    void OnSignal(int status);
+    // From the signal thread; may end the process. `atOnce`: the system
+    // ends the process as soon as this returns (a closing console).
+    void OnSignal(int status, bool atOnce = false);
     // Not a signal: a result that cannot be written stops the run the same way.
     void RequestStop() { stop_ = true; }
 
@@ -24,6 +27,11 @@ public:
     void EndRun();
     void BeginWatch();
     void EndWatch();
+
+    // What ending at once must still do before the lines are put back: the
+    // journal entry of a job cut short. The number takes it off again.
+    int AddFinisher(std::function<void()> finish);
+    void RemoveFinisher(int id);
 
     const std::atomic<bool>& Flag() const { return stop_; }
     // The status a signal asked for (130, 143); 0 without one.
@@ -36,6 +44,8 @@ private:
     std::atomic<int> status_{0};
     int signals_ = 0;
     bool watching_ = false;
+    std::map<int, std::function<void()>> finishers_;
+    int nextFinisher_ = 0;
 };
 
 }  // namespace morvane::cli

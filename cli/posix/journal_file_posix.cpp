@@ -91,6 +91,8 @@ std::unique_ptr<JournalFile> JournalFile::Open(const std::string& path, std::str
     // instead of ending the process.
     std::signal(SIGXFSZ, SIG_IGN);
     // It holds pairing passwords: for this user alone.
+    struct stat before {};
+    const bool fresh = stat(path.c_str(), &before) != 0 && errno == ENOENT;
     const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         *error = Errno("cannot open the journal " + path);
@@ -101,6 +103,17 @@ std::unique_ptr<JournalFile> JournalFile::Open(const std::string& path, std::str
         close(fd);
         *error = "the journal " + path + " is not a regular file";
         return nullptr;
+    }
+    // A new file's name is on disk before its first claim is: a power cut
+    // cannot take the file, and its numbers, away again.
+    if (fresh) {
+        const std::string folder =
+            path.find('/') == std::string::npos ? "." : path.substr(0, path.find_last_of('/') + 1);
+        const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            fsync(dir);
+            close(dir);
+        }
     }
     return std::make_unique<PosixJournalFile>(fd, path);
 }

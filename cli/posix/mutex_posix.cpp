@@ -11,6 +11,7 @@ struct Mutex::Impl {
 Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
 Mutex::~Mutex() = default;
 void Mutex::lock() { impl_->mu.lock(); }
+bool Mutex::try_lock() { return impl_->mu.try_lock(); }
 void Mutex::unlock() { impl_->mu.unlock(); }
 
 }  // namespace morvane::cli

@@ -20,7 +20,7 @@ void PrepareConsole() {}
 
 void RestoreConsole() {}
 
-void WatchStopSignals(std::function<void(int status)> onStop) {
+void WatchStopSignals(std::function<void(int status, bool atOnce)> onStop) {
     std::signal(SIGPIPE, SIG_IGN);
     // Blocked here, and so in every thread started later: only sigwait()
     // below takes them.
@@ -33,7 +33,7 @@ void WatchStopSignals(std::function<void(int status)> onStop) {
         for (;;) {
             int signal = 0;
             if (sigwait(&stops, &signal) != 0) continue;
-            onStop(signal == SIGINT ? kExitInterrupted : kExitTerminated);
+            onStop(signal == SIGINT ? kExitInterrupted : kExitTerminated, false);
         }
     }).detach();
 }

@@ -14,6 +14,16 @@ namespace {
 
 constexpr unsigned kLockTryMs = 20;
 constexpr unsigned kLockWaitMs = 10000;
+// The lock is taken on one byte far past the end: a lock on the records
+// themselves would keep every reader out while it is held.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+OVERLAPPED LockPlace() {
+    OVERLAPPED place{};
+    place.Offset = MAXDWORD;
+    place.OffsetHigh = kLockOffsetHigh;
+    return place;
+}
 
 class WindowsJournalFile : public JournalFile {
 public:
@@ -21,9 +31,8 @@ public:
 
     bool Lock(std::string* error) override {
         for (unsigned waited = 0;; waited += kLockTryMs) {
-            OVERLAPPED whole{};
-            if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
-                return true;
+            OVERLAPPED place = LockPlace();
+            if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) return true;
             if (waited >= kLockWaitMs) {
                 *error = "cannot lock " + path_ + ": " + SystemMessage(GetLastError());
                 return false;
@@ -33,8 +42,8 @@ public:
     }
 
     void Unlock() override {
-        OVERLAPPED whole{};
-        UnlockFileEx(h_, 0, MAXDWORD, MAXDWORD, &whole);
+        OVERLAPPED place = LockPlace();
+        UnlockFileEx(h_, 0, 1, 0, &place);
     }
 
     std::uint64_t Size() override {

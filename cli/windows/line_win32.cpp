@@ -129,13 +129,12 @@ public:
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint, std::string* error) override {
         DWORD written = 0;
-        if (!WriteFile(h_, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
-            *error = written != size ? "the write timed out" : SystemError("WriteFile");
-            DWORD errors = 0;
-            ClearCommError(h_, &errors, nullptr);
-            return false;
-        }
-        return true;
+        const BOOL ok = WriteFile(h_, data, static_cast<DWORD>(size), &written, nullptr);
+        if (ok && written == size) return true;
+        *error = ok ? "the write timed out" : SystemError("WriteFile");  // before ClearCommError resets the error
+        DWORD errors = 0;
+        ClearCommError(h_, &errors, nullptr);
+        return false;
     }
 
     int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
@@ -180,9 +179,36 @@ private:
     Mutex& mu_;
 };
 
+// A USB or LPT port taken by this command among all programs of the
+// session: a mutex named after the port, held while the line is open. (A
+// COM port needs none: Windows opens one for one program at a time.)
+class PortClaim {
+public:
+    // Nothing held when another program has the port.
+    static std::unique_ptr<PortClaim> Take(const std::string& name) {
+        const std::wstring mutexName = L"Local\\morvane-cli-port-" + std::wstring(name.begin(), name.end());
+        HANDLE m = CreateMutexW(nullptr, FALSE, mutexName.c_str());
+        if (m == nullptr) return nullptr;
+        const DWORD taken = WaitForSingleObject(m, 0);
+        if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {
+            CloseHandle(m);
+            return nullptr;
+        }
+        return std::unique_ptr<PortClaim>(new PortClaim(m));
+    }
+    ~PortClaim() { ReleaseMutex(mutex_.Get()); }  // on the thread that took it: the job's
+    PortClaim(const PortClaim&) = delete;
+    PortClaim& operator=(const PortClaim&) = delete;
+
+private:
+    explicit PortClaim(HANDLE m) : mutex_(m) {}
+    ScopedHandle mutex_;
+};
+
 class LibraryLine : public Line {
 public:
-    LibraryLine(const PortLibraryCalls& lib, std::string name) : lib_(lib), name_(std::move(name)) {}
+    LibraryLine(const PortLibraryCalls& lib, std::string name, std::unique_ptr<PortClaim> claim)
+        : lib_(lib), name_(std::move(name)), claim_(std::move(claim)) {}
     ~LibraryLine() override {
         LibraryLock lock(name_);
         lib_.ClosePort(name_.c_str());
@@ -227,6 +253,7 @@ public:
 private:
     const PortLibraryCalls& lib_;
     std::string name_;
+    std::unique_ptr<PortClaim> claim_;  // let go after the port is closed
 };
 
 // The port library knows "USBn:" and "LPTn", the names of the dialog's list.
@@ -268,11 +295,16 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
         const PortLibraryCalls* lib = PortLibrary(error);
         if (lib == nullptr) return nullptr;
         const std::string name = LibraryName(port);
+        std::unique_ptr<PortClaim> claim = PortClaim::Take(name);
+        if (!claim) {
+            *error = name + ": in use by another morvane-cli; nothing was sent";
+            return nullptr;
+        }
         LibraryLock lock(name);
         lib->ClosePort(name.c_str());
         lib->SetComParam(name.c_str(), kLibraryLine.baud, kLibraryLine.dataBits, kLibraryLine.parity,
                          kLibraryLine.stopBits, kLibraryLine.flags);
-        return std::make_unique<LibraryLine>(*lib, name);
+        return std::make_unique<LibraryLine>(*lib, name, std::move(claim));
     }
     // Every COM port through the device namespace: "COM10" and above
     // resolve no other way.

@@ -30,14 +30,18 @@ DWORD WINAPI Work(void* param) {
 }
 
 UINT g_foundOutputCodePage = 0;
-std::function<void(int)>* g_onStop = nullptr;
+std::function<void(int, bool)>* g_onStop = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (g_onStop == nullptr) return FALSE;
     switch (event) {
-        case CTRL_C_EVENT: (*g_onStop)(kExitInterrupted); return TRUE;
-        case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT: (*g_onStop)(kExitTerminated); return TRUE;
+        case CTRL_C_EVENT: (*g_onStop)(kExitInterrupted, false); return TRUE;
+        case CTRL_BREAK_EVENT: (*g_onStop)(kExitTerminated, false); return TRUE;
+        // The system ends the process once the handler returns: record and
+        // put back everything now.
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT: (*g_onStop)(kExitTerminated, true); return TRUE;
         default: return FALSE;
     }
 }
@@ -67,8 +71,8 @@ void RestoreConsole() {
 
 // The console runs the handler on a thread of its own, as the POSIX side's
 // signal thread does.
-void WatchStopSignals(std::function<void(int status)> onStop) {
-    g_onStop = new std::function<void(int)>(std::move(onStop));  // lives as long as the process
+void WatchStopSignals(std::function<void(int status, bool atOnce)> onStop) {
+    g_onStop = new std::function<void(int, bool)>(std::move(onStop));  // lives as long as the process
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

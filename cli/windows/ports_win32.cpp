@@ -144,7 +144,6 @@ std::vector<PortInfo> SerialPorts() {
             if (!found->second.description.empty()) p.description = found->second.description;
             if (!p.identity.btAddress.empty()) p.kind = PortClass::Bluetooth;
         }
-        p.access = AccessOf(p.name);
     }
     return ports;
 }
@@ -180,6 +179,13 @@ std::vector<PortInfo> ListPorts() {
         }
     }
     return ports;
+}
+
+// Opening a COM port raises its lines, and an outgoing Bluetooth port
+// would try to connect: only `ports` asks, and never of Bluetooth ports.
+void AddOpenedAccess(std::vector<PortInfo>* ports) {
+    for (PortInfo& p : *ports)
+        if (p.serial && p.kind != PortClass::Bluetooth) p.access = AccessOf(p.name);
 }
 
 }  // namespace morvane::cli

@@ -113,8 +113,8 @@ TEST_F(StationTest, EachPrinterIsDoneOnceWithANumberOfItsOwn) {
     Plug(*printers[3], "a", "p3");  // two at once
     Plug(*printers[4], "a", "p4");
     ASSERT_TRUE(WaitFor([&] { return Jobs() == 5; }));
-    Unplug("a", "p0");  // and the first again
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    Unplug("a", "p0");  // and the first again, once the station has seen it go
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     Plug(*printers[0], "a", "p0");
     ASSERT_TRUE(WaitFor([&] { return Jobs() == 6; }));
     const CommandResult& r = station.Stop();
@@ -134,6 +134,24 @@ TEST_F(StationTest, EachPrinterIsDoneOnceWithANumberOfItsOwn) {
     for (int i = 1; i < 5; ++i) EXPECT_EQ(printers[i]->FrameCount(), 5u) << i;
     EXPECT_EQ(printers[0]->GetSettings().name, "Shop 6");
     EXPECT_EQ(r.out.find("40"), std::string::npos) << "a password in the station's lines: " << r.out;
+}
+
+TEST_F(StationTest, AStationWhoseResultsCannotBeWrittenTakesNoMorePrinters) {
+    VirtualPrinter& second = NewPrinter(1);
+    Plug(Printer(), "a", "p0");
+    RunOptions full;
+    full.stdoutPath = "/dev/full";
+    full.timeoutMs = kBoundMs;
+    std::thread late([&] {
+        WaitFor([&] { return Jobs() == 1; });
+        Plug(second, "a", "p1");
+    });
+    const CommandResult r = RunCli(Watch("a"), full);
+    late.join();
+    EXPECT_EQ(r.status, 4) << r.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // a station that went on would take it now
+    EXPECT_EQ(second.FrameCount(), 0u);
+    EXPECT_EQ(Records("claim").size(), 1u);
 }
 
 TEST_F(StationTest, AStationKilledMidJobNeverGivesItsNumberAgain) {
@@ -252,6 +270,10 @@ TEST_F(StationTest, JournalShowsTheLatestOfEachPrinterForLabelsAndSpreadsheets) 
            "\n"
         << R"J({"v":1,"type":"job","n":3,"time":"2026-12-01T09:02:00.000Z","port":"/dev/ttyUSB0","settings":[{"key":"bt-password","value":"4003","result":"ok"}],"bt_address":"00:11:22:33:44:01","bt_name":"Shop 3","result":"ok"})J"
            "\n"
+        << R"J({"v":1,"type":"job","n":5,"time":"2026-12-01T09:04:00.000Z","port":"/dev/ttyUSB3","identity":{"kind":"usb-serial","serial_number":"CABLE1"},"settings":[],"bt_address":"","result":"no-answer"})J"
+           "\n"
+        << R"J({"v":1,"type":"job","n":6,"time":"2026-12-01T09:05:00.000Z","port":"/dev/ttyUSB3","identity":{"kind":"usb-serial","serial_number":"CABLE1"},"settings":[],"bt_address":"","result":"no-answer"})J"
+           "\n"
         << R"J({"v":1,"type":"claim","n":4,"port":"/dev/ttyUSB2"})J"
            "\n"
         << R"J({"v":1,"type":"job","n":4,"time":"2026-12-01T09:03:00.0)J";  // cut by a power cut
@@ -260,7 +282,10 @@ TEST_F(StationTest, JournalShowsTheLatestOfEachPrinterForLabelsAndSpreadsheets) 
     EXPECT_EQ(csv.out,
               "number,address,name,password,time,result\n"
               "3,00:11:22:33:44:01,Shop 3,4003,2026-12-01T09:02:00.000Z,ok\n"
-              "2,00:11:22:33:44:02,'=HYPERLINK(1),,2026-12-01T09:01:00.000Z,refused\n");
+              "2,00:11:22:33:44:02,'=HYPERLINK(1),,2026-12-01T09:01:00.000Z,refused\n"
+              // Two printers that never said their address, on one USB-serial cable.
+              "5,,,,2026-12-01T09:04:00.000Z,no-answer\n"
+              "6,,,,2026-12-01T09:05:00.000Z,no-answer\n");
     EXPECT_NE(csv.err.find("skipped 1 line cut short"), std::string::npos) << csv.err;
 
     const CommandResult one = RunCli({"journal", journal_, "--all", "--address", "00:11:22:33:44:01", "--csv"});

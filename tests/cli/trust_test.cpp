@@ -111,13 +111,15 @@ TEST_F(CliTest, AStopSignalRecordsEveryKeyAndPutsTheLineBack) {
         run.signalWhen = [&] { return Printer().FrameCount() >= 4; };
         run.signal = c.signal;
         run.secondSignalAfterMs = c.secondAfterMs;
-        const CommandResult r =
-            RunCli({"apply", WriteProfile(kEverySetting), "-p", Port(), "--json", "--timeout", "1000"}, run);
+        const std::string journal = WriteProfile("");
+        const CommandResult r = RunCli(
+            {"apply", WriteProfile(kEverySetting), "-p", Port(), "--json", "--timeout", "1000", "--journal", journal},
+            run);
         EXPECT_EQ(r.status, c.status) << r.err;
         const auto records = Json(r);
-        ASSERT_EQ(records.size(), 16u) << r.out;
+        ASSERT_EQ(records.size(), 18u) << "16 keys and the journal's two reads: " << r.out;
         // The first keys were done, the rest were not sent: in that order.
-        const std::size_t done = 16 - CountResult(records, "not-sent");
+        const std::size_t done = 18 - CountResult(records, "not-sent");
         EXPECT_GE(done, 4u);
         EXPECT_LT(done, 16u);
         for (std::size_t i = 0; i < done; ++i)
@@ -126,6 +128,13 @@ TEST_F(CliTest, AStopSignalRecordsEveryKeyAndPutsTheLineBack) {
         // The answer on the wire may be waited for: its time-out and a little.
         EXPECT_LT(r.secondsAfterSignal, c.secondAfterMs < 0 ? 1.5 : 0.5 + c.secondAfterMs / 1000.0);
         EXPECT_TRUE(ReadLine(Port()) == before) << "the line's settings were not put back";
+        // The journal has the job, as it stood, even when the end came at once.
+        std::ifstream in(journal);
+        std::string line;
+        ASSERT_TRUE(std::getline(in, line)) << "no journal record";
+        const nlohmann::json job = nlohmann::json::parse(line);
+        ASSERT_EQ(job["settings"].size(), 16u);
+        for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(job["settings"][i]["result"], records[i]["result"]) << i;
         Printer().WaitForIdle(3000);
     }
 }

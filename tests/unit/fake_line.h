@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "cli/reply_reader.h"
@@ -28,8 +29,12 @@ public:
     bool IsSerial() const override { return serial_; }
     bool SetSpeed(int, std::string*) override { return true; }
     void DiscardInput() override {}
-    bool Write(const std::uint8_t*, std::size_t, TimePoint, std::string*) override { return true; }
+    bool Write(const std::uint8_t*, std::size_t, TimePoint, std::string*) override {
+        ++writes;
+        return true;
+    }
     int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override {
+        if (onRead) onRead();
         while (!script_.empty() && start_ + milliseconds(script_.front().atMs) <= clock_.now) Take();
         // A piece of no bytes is no arrival: wait on for the next.
         while (arrived_.empty()) {
@@ -47,6 +52,8 @@ public:
         return static_cast<int>(n);
     }
     std::size_t consumed = 0;
+    int writes = 0;
+    std::function<void()> onRead;  // before each read: a test's hook into the middle of a job
 
 private:
     struct Piece {

@@ -109,6 +109,7 @@ TEST_F(JournalFileTest, ARecordAfterALineCutShortStartsOnALineOfItsOwn) {
     std::string error;
     auto journal = Journal::Open(path_, &error);
     ASSERT_TRUE(journal) << error;
+    EXPECT_EQ(journal->TornLines(), 1u) << "a line cut short at the end, seen at once";
     long long n = 0;
     ASSERT_TRUE(journal->Claim(1, "/dev/ttyUSB0", &n, &error)) << error;
     EXPECT_EQ(n, 8);

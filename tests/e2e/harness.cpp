@@ -87,8 +87,8 @@ void RemoveAbandonedRunFolders() {
     for (const auto& entry : fs::directory_iterator(Paths::Runs(), ec)) {
         // run-<pid>-XXXXXX; a folder named after no process is an older harness's.
         const std::string name = entry.path().filename().string();
-        const size_t digits = name.find_first_not_of("0123456789", 4);
         if (name.rfind("run-", 0) != 0) continue;
+        const size_t digits = name.find_first_not_of("0123456789", 4);
         if (digits != std::string::npos && digits > 4 && name[digits] == '-') {
             const pid_t pid = static_cast<pid_t>(std::stol(name.substr(4, digits - 4)));
             if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running (or not ours to ask)

@@ -12,6 +12,8 @@
 # The server runs in the foreground, as our child: a daemon server leads a
 # session of its own, takes the first pseudo-terminal it opens as its
 # controlling terminal, and a printer line closed later would hang it up.
+# Everything started here gets a parent-death signal, so even a killed
+# session leaves no process behind.
 #
 # The server is always ended with SIGINT (what `wineserver -k` sends): it
 # ends every Wine process of the prefix, Wine's own services too, then

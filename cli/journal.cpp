@@ -45,7 +45,10 @@ bool SkimmedEntry(const SkimmedFields& fields, bool wantSettings, JournalEntry* 
         } else if (key == "n") {
             if (!SkimmedNumber(raw, &e->n)) return false;
         } else if (key == "settings") {
-            if (!wantSettings) continue;
+            if (!wantSettings) {
+                e->settingsText = raw;  // for a reader that wants one of them later
+                continue;
+            }
             std::vector<std::string_view> elements;
             if (!SkimArray(raw, &elements)) return false;
             for (std::string_view element : elements) {
@@ -155,7 +158,6 @@ bool ScanJournal(std::string_view text, std::size_t firstLine, JournalScan* scan
                 return false;
             }
             entry = EntryOf(record);
-            if (detail != JournalDetail::Full) entry.settings.clear();
         }
         ++scan->records;
         scan->highest = std::max(scan->highest, entry.n);

@@ -42,6 +42,7 @@ struct JournalEntry {
     std::string kind;       // of the identity: "usb-printer", "usb-serial", ...
     std::vector<JournalSetting> settings;
     std::size_t offset = 0, length = 0;  // the line in the text read
+    std::string_view settingsText;       // the settings' raw text, when not read
 };
 
 // How much of each record a scan keeps.

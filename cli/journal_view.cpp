@@ -10,6 +10,7 @@
 
 #include "cli/console.h"
 #include "cli/journal.h"
+#include "cli/journal_skim.h"
 #include "cli/mapped_file.h"
 #include "cli/output.h"
 #include "cli/platform.h"
@@ -71,6 +72,24 @@ std::string HumanLine(const JournalEntry& e) {
     const auto shown = [](const std::string& text) { return text.empty() ? std::string("-") : EscapeControls(text); };
     return (e.n != 0 ? std::to_string(e.n) : std::string("-")) + "  " + shown(e.time) + "  " + shown(e.port) + "  " +
            shown(e.btAddress) + "  \"" + EscapeControls(NameOf(e)) + "\"  " + shown(e.result);
+}
+
+// The values set for some keys, from a record's raw settings.
+void SettingsIn(std::string_view settingsText, const std::vector<std::string_view>& keys,
+                std::vector<JournalSetting>* found) {
+    std::vector<std::string_view> settings;
+    if (!SkimArray(settingsText, &settings)) return;
+    SkimmedFields setting;
+    for (std::string_view one : settings) {
+        setting.clear();
+        if (!SkimObject(one, &setting)) continue;
+        std::string key, value;
+        for (const auto& [name, raw] : setting) {
+            if (name == "key") SkimmedString(raw, &key);
+            if (name == "value") SkimmedString(raw, &value);
+        }
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) found->push_back({key, value, {}, 0});
+    }
 }
 
 std::size_t LineCount(std::string_view text) {
@@ -181,12 +200,10 @@ int ShowJournal(const std::string& path, const JournalQuery& q) {
         if (q.json) {
             out.append(text.substr(e->offset, e->length));
         } else if (q.csv) {
-            // The password is among the settings, read for the lines shown only.
+            // The name and password set are among the settings: looked up
+            // in the lines shown only.
             JournalEntry full = *e;
-            JournalScan one;
-            std::vector<JournalEntry> parsed;
-            if (ScanJournal(text.substr(e->offset, e->length + 1), 1, &one, &parsed, &error) && !parsed.empty())
-                full.settings = std::move(parsed.front().settings);
+            SettingsIn(e->settingsText, {"bt-name", "bt-password"}, &full.settings);
             out += CsvLine(full);
         } else {
             out += HumanLine(*e);

@@ -80,7 +80,7 @@ paper-width = 58
 baud = 9600
 PROFILE
 # Each setting inside a profile, from the command's own figures.
-"$cli" apply "$work/profile" -p "$p9600" --json |
+"$cli" apply "$work/profile" -p "$p9600" --json 2>/dev/null |
   sed -n 's/.*"ms":\([0-9]*\).*/profile-setting-9600 \1/p' >>"$samples"
 time_runs profile-16-keys-9600 "$runs" "$cli" apply "$work/profile" -p "$p9600"
 ports=""

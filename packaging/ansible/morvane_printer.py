@@ -184,7 +184,8 @@ def main():
         module.fail_json(msg=err.strip() or 'morvane-cli failed (exit status %d)' % rc, rc=rc, results=[])
 
     results = []
-    for r in records:
+    # In check mode a selector's line says what it stood for: no key of its own.
+    for r in (r for r in records if 'key' in r):
         if r.get('key') in SECRET_KEYS and r.get('value'):
             module.no_log_values.add(r['value'])
         result = dict(port=r.get('port'), key=r.get('key'), value=r.get('value'))

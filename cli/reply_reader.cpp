@@ -133,9 +133,13 @@ Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, st
         got += static_cast<std::size_t>(std::min<int>(n, static_cast<int>(want)));
     }
 
-    if (form == ReplyForm::Status) {
+    if (form == ReplyForm::Status && serial) {
         // A 5th byte within the settle time makes it a reply of the wrong
-        // length, which the dialog counts as no answer.
+        // length, which the dialog counts as no answer on a serial line.
+        // Through the port library it reads 4 bytes and no more: there (and
+        // on USB printers and network printers, which follow that path) the
+        // reply is the 4 bytes, and what follows waits for the next frame's
+        // discard.
         std::uint8_t extra[16];
         // Not cut short by the deadline: a reply complete just before it is
         // judged like any other.

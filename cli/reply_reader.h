@@ -1,8 +1,9 @@
 // Reads one reply only as long as the reply needs: a status reply ends at
 // 4 bytes, a value reply at 4 + L (5 + L in the 0x11 form of serial lines).
-// Replies are judged as the dialog judges them: a status reply must be
-// exactly 4 bytes, so after the 4th byte the line has to stay quiet for a
-// few character times before the reply is trusted.
+// Replies are judged as the dialog judges them: on a serial line a status
+// reply must be exactly 4 bytes, so after the 4th byte the line has to stay
+// quiet for a few character times before the reply is trusted; on other
+// lines, as through the port library, it is the first 4 bytes.
 //
 // A reply belongs to its frame: one that begins 1D 46 (after the 0x11 prefix
 // of a serial value reply) and names another setting code is a late answer

@@ -50,6 +50,16 @@ TEST(ReplyReader, FifthByteMakesAStatusReplyNoAnswer) {
     Scene prefixed;  // the 0x11 form has no place in a status reply
     prefixed.line.Arrive(1, {0x11, 0x1D, 0x46, 0x7C, 0x00});
     EXPECT_EQ(prefixed.Read(ReplyForm::Status).result, Result::NoAnswer);
+
+    // Off serial lines the reply is the first 4 bytes, as the port library
+    // reads them, and it is judged at once.
+    FakeClock clock;
+    FakeLine usb(clock, false);
+    usb.Arrive(2, {0x1D, 0x46, 0x7C, 0x00});
+    usb.Arrive(3, {0x00});
+    EXPECT_EQ(ReadReply(usb, clock, {ReplyForm::Status, kDarkness, {}, {}}, 0, kTimeout).result, Result::Ok);
+    EXPECT_EQ(usb.consumed, 4u);
+    EXPECT_EQ(clock.now - TimePoint{}, milliseconds(2));
 }
 
 TEST(ReplyReader, RefusedSilentAndCutOff) {

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/reply_reader.h"
@@ -69,6 +71,25 @@ private:
     TimePoint start_;
     std::deque<Piece> script_;
     std::deque<std::uint8_t> arrived_;
+};
+
+// Lends a test's line to code that takes ownership of the line it opens, so
+// the test can still read the line's counters after that code closed it.
+class LentLine : public Line {
+public:
+    explicit LentLine(Line& line) : line_(line) {}
+    bool IsSerial() const override { return line_.IsSerial(); }
+    bool SetSpeed(int baud, std::string* error) override { return line_.SetSpeed(baud, error); }
+    void DiscardInput() override { line_.DiscardInput(); }
+    bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
+        return line_.Write(data, size, deadline, error);
+    }
+    int Read(std::uint8_t* buf, std::size_t max, TimePoint deadline) override { return line_.Read(buf, max, deadline); }
+    std::chrono::milliseconds MinimumSettle() const override { return line_.MinimumSettle(); }
+    std::string FailureText() const override { return line_.FailureText(); }
+
+private:
+    Line& line_;
 };
 
 }  // namespace morvane::cli::fakes

@@ -13,6 +13,7 @@ namespace {
 using namespace morvane::cli;
 using morvane::cli::fakes::FakeClock;
 using morvane::cli::fakes::FakeLine;
+using morvane::cli::fakes::LentLine;
 
 class Collected : public JobSink {
 public:
@@ -23,8 +24,7 @@ public:
 
 TEST(Runner, AStopWhileTheLineFallsQuietSendsNoFrame) {
     FakeClock clock;
-    auto owned = std::make_unique<FakeLine>(clock, true);
-    FakeLine& line = *owned;
+    FakeLine line(clock, true);
     // No answer to the first frame, then a stream of noise: the runner waits
     // for it to end before the next frame.
     for (int at = 150; at < 2000; at += 10) line.Arrive(at, {0x00});
@@ -50,7 +50,8 @@ TEST(Runner, AStopWhileTheLineFallsQuietSendsNoFrame) {
     PortName port;
     port.text = "/dev/fake";
     RunPrinter(
-        port, steps, options, [&](const PortName&, int, std::string*) { return std::move(owned); }, clock, sink);
+        port, steps, options, [&](const PortName&, int, std::string*) { return std::make_unique<LentLine>(line); },
+        clock, sink);
     EXPECT_EQ(line.writes, 1) << "a frame left after the stop";
     ASSERT_EQ(sink.records.size(), 2u);
     EXPECT_EQ(sink.records[0].result, Result::NoAnswer);

@@ -45,11 +45,12 @@ void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, const std::f
                 std::to_string(room.lines) + " lines open at once: the batch runs " + std::to_string(room.lines) +
                 " at a time";
     if (plan.onePool) {
-        RunInParallel(ports.size(), plan.localAtOnce, job);
+        (local.empty() ? RunSocketJobs : RunInParallel)(ports.size(), plan.localAtOnce, job);
         return;
     }
     const auto group = [&](const std::vector<std::size_t>& members, std::size_t atOnce) {
-        RunInParallel(members.size(), atOnce, [&](std::size_t k) { job(members[k]); });
+        const bool sockets = !members.empty() && ports[members[0]].kind == PortName::Kind::Tcp;
+        (sockets ? RunSocketJobs : RunInParallel)(members.size(), atOnce, [&](std::size_t k) { job(members[k]); });
     };
     if (local.empty() || network.empty()) {
         group(local.empty() ? network : local, local.empty() ? plan.networkAtOnce : plan.localAtOnce);

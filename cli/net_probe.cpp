@@ -66,7 +66,7 @@ int RunNetProbe(const Options& o, RunOptions run, StopControl& stop) {
         return OpenTcpLine(p, run.connectTimeout, error);
     };
     stop.BeginRun(ledger);
-    RunInParallel(static_cast<std::size_t>(range->count), room.lines, [&](std::size_t i) {
+    RunSocketJobs(static_cast<std::size_t>(range->count), room.lines, [&](std::size_t i) {
         if (run.stop != nullptr && run.stop->load()) return;
         const NetworkFind find = IdentifyPrinter(portAt(i), run, open, SystemClock());
         if (!find.connected) {

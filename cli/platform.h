@@ -32,6 +32,10 @@ void WatchStopSignals(std::function<void(int status, bool atOnce)> onStop);
 // Runs job(0) .. job(count - 1), at most maxAtOnce at a time, each on a
 // thread of its own, and returns when all are done.
 void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job);
+// The same for jobs that spend their time waiting on network sockets (and
+// on nothing else that blocks for long): many share a thread where the
+// platform allows it, so that hundreds at once cost little more than one.
+void RunSocketJobs(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job);
 
 // A job on a thread of its own, joined when the object goes.
 class Thread {

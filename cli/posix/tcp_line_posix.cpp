@@ -1,11 +1,14 @@
 // The network line on POSIX: a non-blocking TCP socket, its connect bounded
-// by poll(2), and every read and write by the caller's deadline.
+// by a wait on the socket, and every read and write by the caller's deadline.
 #include "cli/tcp_line.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -15,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "cli/posix/socket_wait.h"
 #include "cli/tcp_address.h"
 
 namespace morvane::cli {
@@ -79,8 +83,7 @@ public:
                 *error = failure_;
                 return false;
             }
-            pollfd p{fd_, POLLOUT, 0};
-            if (poll(&p, 1, MsUntil(deadline)) == 0) {
+            if (WaitForSocket(fd_, POLLOUT, MsUntil(deadline)) == 0) {
                 *error = "the printer takes no more bytes";
                 return false;
             }
@@ -95,8 +98,7 @@ public:
             // whole, so that a reply read piece by piece costs one wait and
             // one read. Hundreds of printers at once make every call count.
             for (;;) {
-                pollfd p{fd_, POLLIN, 0};
-                if (poll(&p, 1, MsUntil(deadline)) == 0) return 0;
+                if (WaitForSocket(fd_, POLLIN, MsUntil(deadline)) == 0) return 0;
                 const ssize_t n = recv(fd_, held_.data(), held_.size(), MSG_DONTWAIT);
                 if (n > 0) {
                     at_ = 0;
@@ -141,10 +143,9 @@ int Connect(const addrinfo& a, TimePoint deadline, std::chrono::milliseconds tim
     if (connect(fd, a.ai_addr, a.ai_addrlen) != 0) {
         code = errno;
         if (code == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
             int ready = 0;
             do {
-                ready = poll(&p, 1, MsUntil(deadline));
+                ready = WaitForSocket(fd, POLLOUT, MsUntil(deadline));
             } while (ready < 0 && errno == EINTR);
             socklen_t size = sizeof code;
             if (ready == 0) {
@@ -167,6 +168,44 @@ int Connect(const addrinfo& a, TimePoint deadline, std::chrono::milliseconds tim
     return -1;
 }
 
+// getaddrinfo(3), with a name's lookup (which may wait seconds on a name
+// server) on a thread of its own: the jobs that share this thread go on
+// meanwhile. Address literals need no lookup and are taken here.
+int Resolve(const std::string& host, const std::string& service, const addrinfo& hints, addrinfo** found) {
+    addrinfo literal = hints;
+    literal.ai_flags |= AI_NUMERICHOST;
+    if (getaddrinfo(host.c_str(), service.c_str(), &literal, found) == 0) return 0;
+    struct Lookup {
+        int status = EAI_SYSTEM;
+        int error = 0;
+        addrinfo* found = nullptr;
+        std::atomic<bool> ready{false};  // the fields above are written
+    };
+    int done[2];
+    if (pipe2(done, O_CLOEXEC) != 0) return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, service, hints, signal = done[1]] {
+            lookup->status = getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup->found);
+            lookup->error = errno;
+            lookup->ready.store(true, std::memory_order_release);
+            close(signal);  // the waiting side sees the end of the pipe
+        }).detach();
+    } catch (const std::system_error&) {
+        close(done[0]);
+        close(done[1]);
+        return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
+    }
+    char byte = 0;
+    while (WaitForSocket(done[0], POLLIN, -1) < 0 && errno == EINTR) {}
+    while (read(done[0], &byte, 1) < 0 && errno == EINTR) {}
+    close(done[0]);
+    if (!lookup->ready.load(std::memory_order_acquire)) return EAI_SYSTEM;  // cannot be: the pipe ends after the store
+    errno = lookup->error;
+    *found = lookup->found;
+    return lookup->status;
+}
+
 }  // namespace
 
 std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error) {
@@ -178,7 +217,7 @@ std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::millisecond
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port.number);
-    const int resolved = getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found);
+    const int resolved = Resolve(port.host, service, hints, &found);
     if (resolved != 0) {
         *error = "the name " + port.host + " resolves to no address (" +
                  (resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved)) + ")";

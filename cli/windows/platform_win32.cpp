@@ -109,6 +109,12 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
     }
 }
 
+// Network jobs on Windows keep a thread apiece: its sockets wait in
+// select(), which gives no way to hand the thread to another job.
+void RunSocketJobs(std::size_t count, std::size_t maxAtOnce, const std::function<void(std::size_t)>& job) {
+    RunInParallel(count, maxAtOnce, job);
+}
+
 struct Thread::Impl {
     std::function<void()> job;
     std::atomic<bool> done{false};

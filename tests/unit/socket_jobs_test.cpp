@@ -1,0 +1,68 @@
+// Network jobs sharing threads: a job waiting on its socket lets the others
+// run, wakes when its socket is ready or its time is up, and the batch keeps
+// its bound on how many run at once.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+#include "cli/platform.h"
+#include "cli/posix/socket_wait.h"
+
+namespace {
+
+using morvane::cli::RunSocketJobs;
+using morvane::cli::WaitForSocket;
+using Clock = std::chrono::steady_clock;
+
+struct SocketPair {
+    int ends[2] = {-1, -1};
+    SocketPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0); }
+    ~SocketPair() {
+        close(ends[0]);
+        close(ends[1]);
+    }
+};
+
+TEST(SocketJobs, WaitingJobsShareTheThreadsAndKeepTheBound) {
+    constexpr std::size_t kJobs = 121, kAtOnce = 40;  // the last one silent
+    std::vector<SocketPair> pairs(kJobs);
+    std::atomic<int> running{0}, most{0};
+    std::vector<int> woke(kJobs, -1);
+    const auto start = Clock::now();
+    RunSocketJobs(kJobs, kAtOnce, [&](std::size_t i) {
+        const int now = ++running;
+        for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {}
+        // Odd jobs are answered by the next job's start, even ones never:
+        // they must come back at their time-out, the others before it.
+        if (i > 0 && i % 2 == 0) {
+            EXPECT_EQ(write(pairs[i - 1].ends[1], "x", 1), 1);
+        }
+        woke[i] = WaitForSocket(pairs[i].ends[0], POLLIN, i % 2 == 1 ? 2000 : 200);
+        --running;
+    });
+    const auto took = Clock::now() - start;
+    for (std::size_t i = 0; i < kJobs; ++i) EXPECT_EQ(woke[i], i % 2 == 1 ? 1 : 0) << "job " << i;
+    EXPECT_LE(most.load(), static_cast<int>(kAtOnce));
+    EXPECT_GT(most.load(), 1);
+    // One after another, the silent ones alone would take 60 x 200 ms.
+    EXPECT_LT(took, std::chrono::seconds(6));
+}
+
+TEST(SocketJobs, AJobThatThrowsEndsTheBatchWithItsError) {
+    std::atomic<int> ran{0};
+    EXPECT_THROW(RunSocketJobs(50, 8,
+                               [&](std::size_t i) {
+                                   ++ran;
+                                   if (i == 3) throw std::runtime_error("job 3 failed");
+                               }),
+                 std::runtime_error);
+    EXPECT_GE(ran.load(), 4);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -185,6 +186,35 @@ TEST_F(TcpTest, JobsBoundHowManyPrintersAtOnce) {
             << r.err;
         p.Stop();
     }
+}
+
+TEST_F(TcpTest, AStopSignalInABatchRecordsEveryKeyAndSendsNoMore) {
+    // Network jobs share threads: the signal must reach every one of them
+    // while it waits on its printer, not only the one that is running.
+    constexpr std::size_t kPrinters = 24;
+    TcpPrinters& p = Start(kPrinters);
+    for (std::size_t i = 0; i < kPrinters; ++i) p.SetBehaviour(i, Behaviour::Late(150));
+    const auto frames = [&] {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < kPrinters; ++i) n += p.FrameCount(i);
+        return n;
+    };
+    RunOptions run;
+    run.signalWhen = [&] { return frames() >= kPrinters + 4; };
+    run.signal = SIGINT;
+    const CommandResult r = RunCli({"set", "darkness=4", "beeper=on", "sleep=60", "paper-width=58", "-p",
+                                    Ports(kPrinters), "--json", "--jobs", std::to_string(kPrinters)},
+                                   run);
+    EXPECT_EQ(r.status, 130) << r.err;
+    const auto records = Json(r);
+    ASSERT_EQ(records.size(), 4 * kPrinters) << r.out;
+    std::size_t sent = 0;
+    for (const auto& record : records) sent += record["result"] != "not-sent" ? 1 : 0;
+    EXPECT_LT(sent, 4 * kPrinters) << "nothing was cut short";
+    EXPECT_TRUE(p.WaitForIdle(3000));
+    EXPECT_EQ(frames(), sent) << "a frame left after the signal, or one has no record";
+    EXPECT_LT(r.secondsAfterSignal, 1.5);
+    p.Stop();
 }
 
 TEST_F(TcpTest, SkipSameLeavesTextsThatHoldTheValue) {

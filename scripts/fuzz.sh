@@ -17,13 +17,13 @@ targets=$(grep -E '^[a-z_]+$' "$top/tests/fuzz/targets.txt")
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G "Unix Makefiles" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF \
     -DMORVANE_WINE_TESTS=OFF -DMORVANE_SANITIZE=address,undefined >/dev/null
-for name in $targets; do
-    cmake --build "$build" -j "$(nproc)" --target "fuzz_$name" >/dev/null
-done
+# shellcheck disable=SC2046 # one word a target
+cmake --build "$build" -j "$(nproc)" --target $(printf 'fuzz_%s ' $targets) >/dev/null
 
 mkdir -p "$build/fuzz-artifacts"
-status=0
-for name in $targets; do
+# fuzz NAME: one target's run; its verdict in fuzz-artifacts/NAME.verdict.
+fuzz() {
+    name=$1
     # New inputs go to the build tree; the committed seeds stay as they are.
     work="$build/fuzz-corpus/$name"
     mkdir -p "$work"
@@ -36,6 +36,28 @@ for name in $targets; do
     if "$build/fuzz-bin/fuzz_$name" "$limit" -timeout=10 -print_final_stats=1 \
             -artifact_prefix="$build/fuzz-artifacts/$name-" \
             "$work" "$top/tests/fuzz/corpus/$name" >"$log" 2>&1; then
+        echo ok >"$build/fuzz-artifacts/$name.verdict"
+    else
+        echo finding >"$build/fuzz-artifacts/$name.verdict"
+    fi
+}
+# Each target is one process on one core: as many at a time as there are cores.
+at_once=$(nproc)
+running=0
+for name in $targets; do
+    rm -f "$build/fuzz-artifacts/$name.verdict"
+    fuzz "$name" &
+    running=$((running + 1))
+    if [ "$running" -ge "$at_once" ]; then
+        wait
+        running=0
+    fi
+done
+wait
+status=0
+for name in $targets; do
+    log="$build/fuzz-artifacts/$name.log"
+    if [ "$(cat "$build/fuzz-artifacts/$name.verdict" 2>/dev/null)" = ok ]; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         echo "fuzz_$name: ${runs:-?} executions, no finding"
     else

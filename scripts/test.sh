@@ -26,10 +26,12 @@ jobs="${MORVANE_TEST_JOBS:-$(($(nproc) * 2))}"
 (cd "$build/native" && ctest --output-on-failure --timeout 600 -j "$jobs") || status=1
 
 echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+# Line tables (-g1) are all the sanitizers' reports need, and build a fifth
+# faster than full debug information.
 cmake -S "$top" -B "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=address,undefined \
-      -DMORVANE_WINE_TESTS=OFF >/dev/null
+      -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DMORVANE_WINE_TESTS=OFF >/dev/null
 cmake --build "$build/sanitize" -j "$(nproc)" >/dev/null
-(cd "$build/sanitize" && ctest --output-on-failure --timeout 300) || status=1
+(cd "$build/sanitize" && ctest --output-on-failure --timeout 300 -j "$(nproc)") || status=1
 
 if [ -x "$top/scripts/fuzz.sh" ]; then
   echo "== Fuzz smoke run"

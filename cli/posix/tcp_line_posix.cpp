@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -181,26 +182,28 @@ int Resolve(const std::string& host, const std::string& service, const addrinfo&
         addrinfo* found = nullptr;
         std::atomic<bool> ready{false};  // the fields above are written
     };
-    int done[2];
-    if (pipe2(done, O_CLOEXEC) != 0) return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
+    // One descriptor, so that a lookup stays within the files counted for a line.
+    const int done = eventfd(0, EFD_CLOEXEC);
+    if (done < 0) return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
     auto lookup = std::make_shared<Lookup>();
     try {
-        std::thread([lookup, host, service, hints, signal = done[1]] {
+        std::thread([lookup, host, service, hints, done] {
             lookup->status = getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup->found);
             lookup->error = errno;
             lookup->ready.store(true, std::memory_order_release);
-            close(signal);  // the waiting side sees the end of the pipe
+            const std::uint64_t one = 1;
+            while (write(done, &one, sizeof one) < 0 && errno == EINTR) {}
         }).detach();
-    } catch (const std::system_error&) {
-        close(done[0]);
-        close(done[1]);
+    } catch (...) {
+        close(done);
         return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
     }
-    char byte = 0;
-    while (WaitForSocket(done[0], POLLIN, -1) < 0 && errno == EINTR) {}
-    while (read(done[0], &byte, 1) < 0 && errno == EINTR) {}
-    close(done[0]);
-    if (!lookup->ready.load(std::memory_order_acquire)) return EAI_SYSTEM;  // cannot be: the pipe ends after the store
+    std::uint64_t count = 0;
+    while (WaitForSocket(done, POLLIN, -1) < 0 && errno == EINTR) {}
+    while (read(done, &count, sizeof count) < 0 && errno == EINTR) {}
+    close(done);
+    if (!lookup->ready.load(std::memory_order_acquire))
+        return EAI_SYSTEM;  // cannot be: the count is written after the store
     errno = lookup->error;
     *found = lookup->found;
     return lookup->status;

@@ -1,5 +1,6 @@
 #include "cli/input.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -7,11 +8,17 @@ namespace morvane::cli {
 
 namespace {
 
-// At most one byte more than allowed, so that too much is seen at once.
+// At most one byte more than allowed, so that too much is seen at once; in
+// pieces, so that a short profile touches no more memory than it needs.
 bool ReadBounded(std::istream& in, const std::string& name, std::string* text, std::string* error) {
-    text->assign(kMaxProfileBytes + 1, '\0');
-    in.read(text->data(), static_cast<std::streamsize>(text->size()));
-    text->resize(static_cast<std::size_t>(in.gcount()));
+    constexpr std::size_t kPiece = 16 * 1024;
+    text->clear();
+    while (in && text->size() <= kMaxProfileBytes) {
+        const std::size_t had = text->size();
+        text->resize(had + std::min(kPiece, kMaxProfileBytes + 1 - had));
+        in.read(text->data() + had, static_cast<std::streamsize>(text->size() - had));
+        text->resize(had + static_cast<std::size_t>(in.gcount()));
+    }
     if (text->size() > kMaxProfileBytes) {
         *error = name + ": larger than 1 MiB; a profile is a short text file";
         return false;

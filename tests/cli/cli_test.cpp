@@ -171,6 +171,10 @@ TEST_F(CliTest, BadUsageExitsTwoNamesTheCulpritAndSendsNothing) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << "expected \"" << c.says << "\" in: " << r.err;
         EXPECT_LT(r.seconds, 1.0) << c.says << ": bad input must be told at once";
     }
+    // Standard input is read in pieces, under the same bound as a file.
+    const CommandResult flood = Cli({"apply", "-"}, std::string((1 << 20) + 1, '#'));
+    EXPECT_EQ(flood.status, 2) << flood.err;
+    EXPECT_NE(flood.err.find("standard input: larger than 1 MiB"), std::string::npos) << flood.err;
     EXPECT_EQ(Printer().FrameCount(), 0u) << "a frame was sent on bad usage";
 }
 

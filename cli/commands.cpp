@@ -238,6 +238,7 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     const std::size_t printers = std::max<std::size_t>(ports.size(), 1);
     std::vector<std::vector<Step>> steps(printers);
     for (std::size_t i = 0; i < printers; ++i) {
+        steps[i].reserve(requests.size());
         for (const Request& r : requests) {
             Step step;
             if (!PrepareStep(r, i + 1, run.codePage, &step, &error)) {

@@ -118,6 +118,7 @@ std::string NotSentBecause(bool stopped, Result earlier) {
 
 std::vector<Record> BlankRecords(const std::string& port, const std::vector<Step>& steps) {
     std::vector<Record> blanks;
+    blanks.reserve(steps.size());
     for (const Step& step : steps) blanks.push_back(RecordOf(port, step));
     return blanks;
 }

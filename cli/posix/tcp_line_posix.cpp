@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -209,10 +210,37 @@ int Resolve(const std::string& host, const std::string& service, const addrinfo&
     return lookup->status;
 }
 
-}  // namespace
+// An address literal as the one address to connect to, without
+// getaddrinfo(3): that one asks for more stack than a job's line needs.
+bool ParseLiteral(const std::string& host, int port, sockaddr_storage* storage, addrinfo* a) {
+    *storage = {};
+    *a = {};
+    a->ai_socktype = SOCK_STREAM;
+    a->ai_protocol = IPPROTO_TCP;
+    a->ai_addr = reinterpret_cast<sockaddr*>(storage);
+    auto* v4 = reinterpret_cast<sockaddr_in*>(storage);
+    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+        a->ai_family = AF_INET;
+        a->ai_addrlen = sizeof *v4;
+        return true;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(storage);
+    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        a->ai_family = AF_INET6;
+        a->ai_addrlen = sizeof *v6;
+        return true;
+    }
+    return false;  // a name, or a literal of another form (a scope, "127.1")
+}
 
-std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error) {
-    const TimePoint deadline = SteadyClock::now() + connectTimeout;
+int ConnectTo(const PortName& port, TimePoint deadline, std::chrono::milliseconds timeout, std::string* error) {
+    sockaddr_storage storage;
+    addrinfo literal;
+    if (ParseLiteral(port.host, port.number, &storage, &literal)) return Connect(literal, deadline, timeout, error);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -224,15 +252,22 @@ std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::millisecond
     if (resolved != 0) {
         *error = "the name " + port.host + " resolves to no address (" +
                  (resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved)) + ")";
-        return nullptr;
+        return -1;
     }
     // The name's addresses in the resolver's order, under one deadline.
     int fd = -1;
     for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
         if (a != found && SteadyClock::now() >= deadline) break;
-        fd = Connect(*a, deadline, connectTimeout, error);
+        fd = Connect(*a, deadline, timeout, error);
     }
     freeaddrinfo(found);
+    return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error) {
+    const int fd = ConnectTo(port, SteadyClock::now() + connectTimeout, connectTimeout, error);
     if (fd < 0) return nullptr;
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -37,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 // Deep enough for name resolution and record formatting; only the pages a
 // job touches take memory.
 constexpr std::size_t kStackBytes = 512 * 1024;
-constexpr std::size_t kWarmBytes = 16 * 1024;
 
 struct Fiber {
     ucontext_t context{};
@@ -123,10 +122,6 @@ Fiber* NewFiber() {
         mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
     if (memory == MAP_FAILED) return nullptr;
     mprotect(memory, page, PROT_NONE);  // an overflow faults instead of writing over a neighbour
-    // The top pages, which every job uses, in one call rather than a fault
-    // apiece (faults are dear on a virtual machine). Only a hint: without
-    // it they come one fault at a time, as the rest do.
-    madvise(static_cast<char*>(memory) + size - kWarmBytes, kWarmBytes, MADV_POPULATE_WRITE);
     auto* f = new Fiber;
     f->memory = memory;
     f->size = size;

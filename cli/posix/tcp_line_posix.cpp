@@ -10,7 +10,6 @@
 #include <memory>
 #include <thread>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -22,6 +21,7 @@
 
 #include "cli/posix/socket_wait.h"
 #include "cli/tcp_address.h"
+#include "libs/common/socket_address.h"
 
 namespace morvane::cli {
 
@@ -210,37 +210,18 @@ int Resolve(const std::string& host, const std::string& service, const addrinfo&
     return lookup->status;
 }
 
-// An address literal as the one address to connect to, without
-// getaddrinfo(3): that one asks for more stack than a job's line needs.
-bool ParseLiteral(const std::string& host, int port, sockaddr_storage* storage, addrinfo* a) {
-    *storage = {};
-    *a = {};
-    a->ai_socktype = SOCK_STREAM;
-    a->ai_protocol = IPPROTO_TCP;
-    a->ai_addr = reinterpret_cast<sockaddr*>(storage);
-    auto* v4 = reinterpret_cast<sockaddr_in*>(storage);
-    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        a->ai_family = AF_INET;
-        a->ai_addrlen = sizeof *v4;
-        return true;
-    }
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(storage);
-    if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        a->ai_family = AF_INET6;
-        a->ai_addrlen = sizeof *v6;
-        return true;
-    }
-    return false;  // a name, or a literal of another form (a scope, "127.1")
-}
-
 int ConnectTo(const PortName& port, TimePoint deadline, std::chrono::milliseconds timeout, std::string* error) {
+    // An address literal needs no getaddrinfo(3), which asks for more stack
+    // than a job's line needs.
     sockaddr_storage storage;
-    addrinfo literal;
-    if (ParseLiteral(port.host, port.number, &storage, &literal)) return Connect(literal, deadline, timeout, error);
+    addrinfo literal{};
+    if (SocketAddressOf(port.host, port.number, &storage, &literal.ai_addrlen)) {
+        literal.ai_family = storage.ss_family;
+        literal.ai_socktype = SOCK_STREAM;
+        literal.ai_protocol = IPPROTO_TCP;
+        literal.ai_addr = reinterpret_cast<sockaddr*>(&storage);
+        return Connect(literal, deadline, timeout, error);
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "libs/common/socket_address.h"
 #include "tcp_station.h"
 
 namespace vprinter {
@@ -42,17 +43,7 @@ void RaiseFileLimit(std::size_t printers) {
 int Listen(const std::string& address, int port, int* bound, std::string* error) {
     sockaddr_storage storage{};
     socklen_t size = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        size = sizeof *v4;
-    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        size = sizeof *v6;
-    } else {
+    if (!morvane::SocketAddressOf(address, port, &storage, &size)) {
         *error = "\"" + address + "\" is no IPv4 or IPv6 address";
         return -1;
     }
@@ -69,7 +60,8 @@ int Listen(const std::string& address, int port, int* bound, std::string* error)
         return -1;
     }
     getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &size);
-    *bound = ntohs(storage.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
+    *bound = ntohs(storage.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&storage)->sin_port
+                                                : reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
     return fd;
 }
 

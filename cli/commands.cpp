@@ -120,9 +120,9 @@ bool PrepareRun(const Options& o, StopControl& stop, RunOptions* run, int* statu
     return true;
 }
 
-LineOpener SystemLines(std::chrono::milliseconds connectTimeout) {
-    return [connectTimeout](const PortName& p, int baud, std::string* why) {
-        return p.kind == PortName::Kind::Tcp ? OpenTcpLine(p, connectTimeout, why) : OpenLine(p, baud, why);
+LineOpener SystemLines(const RunOptions& run) {
+    return [connectTimeout = run.connectTimeout, stop = run.stop](const PortName& p, int baud, std::string* why) {
+        return p.kind == PortName::Kind::Tcp ? OpenTcpLine(p, connectTimeout, why, stop) : OpenLine(p, baud, why);
     };
 }
 
@@ -206,7 +206,7 @@ int RunProbe(const Options& o, StopControl& stop) {
     stop.BeginRun(ledger);
     RunPorts(ports, o, [&](std::size_t i) {
         sinks[i]->Sending(0);
-        sinks[i]->Done(0, ProbePrinter(ports[i], run, SystemLines(run.connectTimeout), SystemClock()));
+        sinks[i]->Done(0, ProbePrinter(ports[i], run, SystemLines(run), SystemClock()));
     });
     stop.EndRun();
     PrintSummary(ports.size(), ledger, {});
@@ -271,8 +271,8 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     RunPorts(ports, o, [&](std::size_t i) {
         RecordCollector collected(BlankRecords(ports[i].text, steps[i]), sinks[i]);
         if (!journal) {
-            speeds[i] = {ports[i].text, RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout),
-                                                   SystemClock(), collected)};
+            speeds[i] = {ports[i].text,
+                         RunPrinter(ports[i], steps[i], run, SystemLines(run), SystemClock(), collected)};
             return;
         }
         JobFacts facts;
@@ -288,8 +288,7 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
             std::string why;
             job.Write("the command was interrupted", &written, &why);
         });
-        speeds[i] = {ports[i].text,
-                     RunPrinter(ports[i], steps[i], run, SystemLines(run.connectTimeout), SystemClock(), collected)};
+        speeds[i] = {ports[i].text, RunPrinter(ports[i], steps[i], run, SystemLines(run), SystemClock(), collected)};
         bool written = false;
         std::string why;
         if (!job.Write("the job stopped", &written, &why) && !why.empty()) {

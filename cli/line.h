@@ -22,14 +22,18 @@ namespace morvane::cli {
 using SteadyClock = std::chrono::steady_clock;
 using TimePoint = SteadyClock::time_point;
 
+// Of the bytes a discard drops, how many it hands back to be looked at.
+constexpr std::size_t kKeptDiscard = 1024;
+
 class Line {
 public:
     virtual ~Line() = default;
     // A serial line: it has a speed, and value replies may carry the 0x11 prefix.
     virtual bool IsSerial() const = 0;
     virtual bool SetSpeed(int baud, std::string* error) = 0;
-    // Drops whatever input is waiting: late answers to earlier frames.
-    virtual void DiscardInput() = 0;
+    // Drops whatever input is waiting (late answers to earlier frames) and
+    // says how many bytes that was; the first of them are added to *kept.
+    virtual std::size_t DiscardInput(std::vector<std::uint8_t>* kept) = 0;
     virtual bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) = 0;
     // Waits until at least one byte is there or the deadline passes; returns
     // the bytes read (at most `max`), 0 at the deadline, -1 when the line failed.

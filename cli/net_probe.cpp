@@ -63,7 +63,7 @@ int RunNetProbe(const Options& o, RunOptions run, StopControl& stop) {
     Ledger ledger([&](const Record& r) { TheConsole().Out(FormatRecord(r, o.json)); });
     std::atomic<std::uint64_t> printers{0}, others{0}, unreached{0};
     const LineOpener open = [&](const PortName& p, int, std::string* error) {
-        return OpenTcpLine(p, run.connectTimeout, error);
+        return OpenTcpLine(p, run.connectTimeout, error, run.stop);
     };
     stop.BeginRun(ledger);
     RunSocketJobs(static_cast<std::size_t>(range->count), room.lines, [&](std::size_t i) {

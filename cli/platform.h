@@ -53,6 +53,15 @@ private:
 
 void PauseMs(unsigned ms);
 
+// A folder of this user's alone for what the command keeps from one run to
+// the next (answers a line still owes); empty when there is none to be had.
+std::string StateFolder();
+
+// What tells this instance of a device node from an earlier one under the
+// same name (a new pseudo-terminal, a printer plugged in again); empty
+// where the system cannot tell.
+std::string DeviceInstance(const std::string& path);
+
 // For the journal: the machine's name and the user's.
 std::string HostName();
 std::string UserName();

@@ -6,6 +6,7 @@
 
 #include "protocol/frames.h"
 #include "protocol/reply.h"
+#include "protocol/settings_catalogue.h"
 
 namespace morvane::cli {
 
@@ -13,8 +14,12 @@ namespace {
 
 constexpr std::size_t kStatusLength = 4;
 constexpr std::size_t kLengthAt = 3;
-// The longest value reply: the prefix, header, length byte and 255 bytes.
-constexpr std::size_t kMaxReply = 5 + 255;
+// What the reader holds at once: well over the longest reply (prefix,
+// header, length byte and 255 bytes), so that a stream is read in runs.
+constexpr std::size_t kHeld = 1024;
+// Of the bytes dropped in one wait, the first this many are kept for --trace.
+constexpr std::size_t kKeptDropped = 512;
+constexpr std::size_t kToldDrops = 16;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr int kSettleBytes = 4;
 constexpr std::chrono::milliseconds kMinSettle{3};
@@ -26,20 +31,454 @@ public:
 
 std::string CountText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
-bool IsHeader(const std::uint8_t* bytes) { return bytes[0] == kFrameHeader0 && bytes[1] == kFrameHeader1; }
-
-// Where a reply's 1D 46 stands: after the 0x11 prefix of a serial value reply.
-std::size_t HeaderAt(ReplyForm form, bool serialLine, const std::uint8_t* bytes, std::size_t count) {
-    return serialLine && form == ReplyForm::Value && count > 0 && bytes[0] == kSerialReplyPrefix ? 1 : 0;
+// Whether `p` (avail bytes) starts with 1D 46 and a code: yes, no, or not
+// known until more bytes come.
+enum class Header { Yes, No, Unknown };
+Header HeaderAt(const std::uint8_t* p, std::size_t avail) {
+    if (avail == 0) return Header::Unknown;
+    if (p[0] != kFrameHeader0) return Header::No;
+    if (avail == 1) return Header::Unknown;
+    if (p[1] != kFrameHeader1) return Header::No;
+    return avail >= 3 ? Header::Yes : Header::Unknown;
 }
 
-// Bytes that make a reply of `form` complete, its header at `at`; 0 while
-// the length byte has not come.
-std::size_t NeedOf(ReplyForm form, std::size_t at, const std::uint8_t* bytes, std::size_t count) {
-    if (form == ReplyForm::Status) return at + kStatusLength;
-    const std::size_t lengthAt = at + kLengthAt;
-    return count > lengthAt ? lengthAt + 1 + bytes[lengthAt] : 0;
-}
+// One wait for one frame's reply.
+class ReplyWait {
+public:
+    ReplyWait(Line& line, Clock& clock, const Expected& expected, LineState& state, int baud,
+              std::chrono::milliseconds timeout)
+        : line_(line),
+          clock_(clock),
+          expected_(expected),
+          state_(state),
+          serial_(line.IsSerial()),
+          settle_(std::max(SettleTime(baud), line.MinimumSettle())),
+          code_(expected.frame.size() > 2 ? expected.frame[2] : 0),
+          deadline_(clock.Now() + timeout) {
+        state_.Forget(clock_.Now());
+        strict_ = state_.dirty || state_.OwesAny(clock_.Now());
+    }
+
+    Reply Run() {
+        for (;;) {
+            quietUntil_.reset();
+            want_ = 0;
+            if (Parse()) return Finish();
+            const bool awaitingQuiet = quietUntil_.has_value();
+            // A reply complete just before the deadline is judged like any
+            // other: its quiet may run past it.
+            const TimePoint until = awaitingQuiet ? *quietUntil_ : deadline_;
+            if (!awaitingQuiet && clock_.Now() >= deadline_) return NoAnswer();
+            Compact();
+            const std::size_t room = kHeld - got_;
+            // Never more than the reply can still need, so that a stream is
+            // cut where the reply ends; junk is read in runs.
+            const std::size_t ask = want_ > 0 ? std::min(want_, room) : room;
+            const int n = line_.Read(buf_.data() + got_, ask, until);
+            if (n < 0) {
+                const std::string why = line_.FailureText();
+                reply_.result = Result::Error;
+                reply_.detail = why.empty() ? "the line failed" : "the line failed: " + why;
+                reply_.bytes = Held();
+                return Finish();
+            }
+            if (n == 0) {
+                if (awaitingQuiet && clock_.Now() >= *quietUntil_) quiet_ = true;
+                continue;
+            }
+            got_ += std::min<std::size_t>(static_cast<std::size_t>(n), ask);
+            quiet_ = false;
+        }
+    }
+
+private:
+    const std::uint8_t* P() const { return buf_.data() + at_; }
+    std::size_t Avail() const { return got_ - at_; }
+    Bytes Held() const { return Bytes(P(), P() + Avail()); }
+    bool Clean() const { return !strict_ && !consumed_; }
+
+    void Compact() {
+        if (at_ == 0) return;
+        std::copy(buf_.begin() + static_cast<std::ptrdiff_t>(at_), buf_.begin() + static_cast<std::ptrdiff_t>(got_),
+                  buf_.begin());
+        got_ -= at_;
+        at_ = 0;
+    }
+
+    // More bytes are needed: at least `n` in all from here, or any number.
+    bool More(std::size_t n = 0) {
+        want_ = n > Avail() ? n - Avail() : 0;
+        return false;
+    }
+    // The candidate stands if nothing more comes for a settle time.
+    bool AwaitQuiet() {
+        quietUntil_ = clock_.Now() + settle_;
+        want_ = 1;
+        return false;
+    }
+
+    void Drop(std::size_t n, const char* why) {
+        n = std::min(n, Avail());
+        if (n == 0) return;
+        const Bytes bytes(P(), P() + n);
+        reply_.droppedBytes += n;
+        if (keptDropped_ < kKeptDropped) {
+            reply_.dropped.push_back(bytes);
+            keptDropped_ += n;
+            if (expected_.onDropped && reply_.dropped.size() <= kToldDrops) expected_.onDropped(bytes, why);
+        }
+        at_ += n;
+        consumed_ = true;
+    }
+
+    // True when the reply is decided (reply_ filled in).
+    bool Parse() {
+        for (;;) {
+            if (skip_ > 0) {  // the rest of an answer to another frame
+                const std::size_t n = std::min(skip_, Avail());
+                if (n == 0) return More();
+                Drop(n, "an earlier frame's answer: dropped");
+                skip_ -= n;
+                continue;
+            }
+            if (Avail() == 0) return More(checkSent_ ? 0 : std::max(expected_.frame.size(), kStatusLength));
+            if (!echoChecked_) {
+                if (const auto decided = CheckEcho()) return *decided;
+                continue;
+            }
+            if (suspect_ && !checkDecided_) {
+                if (const auto decided = CheckForCheckEcho()) return *decided;
+                if (checkDecided_) continue;
+            }
+            const std::uint8_t* p = P();
+            const std::size_t avail = Avail();
+            std::size_t h = 0;
+            Header header = HeaderAt(p, avail);
+            if (header == Header::No && serial_ && p[0] == kSerialReplyPrefix) {
+                const Header after = HeaderAt(p + 1, avail - 1);
+                if (after != Header::No) {
+                    header = after;
+                    h = 1;
+                }
+            }
+            if (header == Header::Unknown) return More(h + 3);  // a header may be starting
+            if (header == Header::Yes) {
+                const std::uint8_t code = p[h + 2];
+                if (code == code_) return OurReply(h);
+                if (suspect_ && code == CheckFrame()[2]) return CheckAnswered(h);
+                if (const auto decided = Foreign(h, code)) return *decided;
+                continue;
+            }
+            if (!Clean()) {
+                // Junk: up to where a header may begin.
+                std::size_t n = 1;
+                while (n < avail && p[n] != kFrameHeader0 && !(serial_ && p[n] == kSerialReplyPrefix)) ++n;
+                Drop(n, "bytes that answer no frame: dropped");
+                continue;
+            }
+            return Headerless();
+        }
+    }
+
+    // The frame's own bytes, first in the wait. nullopt: go on parsing.
+    std::optional<bool> CheckEcho() {
+        const Bytes& f = expected_.frame;
+        const std::uint8_t* p = P();
+        const std::size_t avail = Avail();
+        if (state_.echo == LineState::Echo::Quiet || f.size() < 3 || consumed_) {
+            echoChecked_ = true;
+            return std::nullopt;
+        }
+        const std::size_t k = std::min(avail, f.size());
+        if (!std::equal(p, p + k, f.begin())) {
+            echoChecked_ = true;
+            // Its own answer came first: a line that echoes would have sent
+            // the frame back before it.
+            if (HeaderAt(p, avail) == Header::Yes && p[2] == code_ && state_.echo == LineState::Echo::Unknown)
+                answerFirst_ = true;
+            if (state_.echo == LineState::Echo::Echoes) strict_ = true;
+            return std::nullopt;
+        }
+        if (avail < f.size()) {
+            // An echo comes back whole; a reply may also begin as the frame
+            // does (1D 46 82 00 after a position frame) and end there.
+            if (state_.echo != LineState::Echo::Echoes && quiet_ && avail >= kStatusLength) {
+                echoChecked_ = true;
+                return std::nullopt;
+            }
+            if (avail >= kStatusLength && state_.echo != LineState::Echo::Echoes) return AwaitQuiet();
+            return More(f.size());
+        }
+        if (state_.echo == LineState::Echo::Echoes) {
+            echoChecked_ = true;
+            Drop(f.size(), "the line's echo");
+            echoDropped_ = true;
+            return std::nullopt;
+        }
+        // The frame came back. Its own answer after it proves an echo.
+        if (avail > f.size()) {
+            const Header next = HeaderAt(p + f.size(), avail - f.size());
+            if (next == Header::Unknown) return More(f.size() + 3);
+            if (next == Header::Yes && p[f.size() + 2] == code_) {
+                echoChecked_ = true;
+                state_.echo = LineState::Echo::Echoes;
+                Drop(f.size(), "the line's echo");
+                echoDropped_ = true;
+                return std::nullopt;
+            }
+        } else if (!quiet_) {
+            return AwaitQuiet();
+        }
+        echoChecked_ = true;
+        // A 3-byte frame's copy is no reply (the read-address frame's length
+        // byte, the Chinese-mode frame's status byte are due): read on.
+        if (f.size() == 3 || !expected_.sendCheck) return std::nullopt;
+        suspect_ = Bytes(p, p + f.size());
+        at_ += f.size();
+        consumed_ = true;
+        checkSent_ = true;
+        if (!expected_.sendCheck(CheckFrame())) {
+            reply_.result = Result::Error;
+            reply_.detail = "cannot send the check whether the line echoes";
+            return true;
+        }
+        return std::nullopt;
+    }
+
+    // While the check is out: its bytes coming back are the line's echo.
+    std::optional<bool> CheckForCheckEcho() {
+        const Bytes& c = CheckFrame();
+        const std::uint8_t* p = P();
+        const std::size_t avail = Avail();
+        const std::size_t k = std::min(avail, c.size());
+        if (!std::equal(p, p + k, c.begin())) return std::nullopt;
+        if (avail < c.size()) return More(c.size());
+        // The check's own answer begins with the same three bytes and goes
+        // on with its length; the echo is followed by a new header or by quiet.
+        if (avail > c.size()) {
+            if (avail == c.size() + 1 && p[c.size()] == kFrameHeader0) return More(c.size() + 2);
+            if (!(p[c.size()] == kFrameHeader0 && p[c.size() + 1] == kFrameHeader1)) return std::nullopt;
+        } else if (!quiet_) {
+            return AwaitQuiet();
+        }
+        checkDecided_ = true;
+        checkAnswered_ = true;
+        state_.echo = LineState::Echo::Echoes;
+        reply_.dropped.push_back(*suspect_);
+        reply_.droppedBytes += suspect_->size();
+        if (expected_.onDropped) expected_.onDropped(*suspect_, "the line's echo");
+        suspect_.reset();
+        echoDropped_ = true;
+        Drop(c.size(), "the line's echo of the check");
+        strict_ = true;
+        return std::nullopt;
+    }
+
+    // The check was answered, not echoed: the line does not echo, and the
+    // frame's copy was the printer's own answer.
+    bool CheckAnswered(std::size_t h) {
+        if (Avail() < h + kLengthAt + 1) return More(h + kLengthAt + 1);
+        state_.echo = LineState::Echo::Quiet;
+        state_.Settle(CheckFrame()[2]);
+        checkAnswered_ = true;
+        const std::size_t whole = h + kLengthAt + 1 + P()[h + kLengthAt];
+        const std::size_t now = std::min(whole, Avail());
+        Drop(now, "the check's answer");
+        skip_ = whole - now;
+        return JudgeSuspect();
+    }
+
+    bool JudgeSuspect() {
+        const Bytes copy = *suspect_;
+        suspect_.reset();
+        checkDecided_ = true;
+        reply_.bytes = copy;
+        return Judge(copy.data(), copy.size(), 0);
+    }
+
+    // An answer that names this frame's code, its header at h.
+    bool OurReply(std::size_t h) {
+        if (suspect_) {
+            // Its answer after the frame's own bytes: those were the echo.
+            state_.echo = LineState::Echo::Echoes;
+            reply_.dropped.push_back(*suspect_);
+            reply_.droppedBytes += suspect_->size();
+            if (expected_.onDropped) expected_.onDropped(*suspect_, "the line's echo");
+            suspect_.reset();
+            checkDecided_ = true;
+        }
+        const std::uint8_t* p = P();
+        const std::size_t avail = Avail();
+        // First on the line after the frame: the dialog's rule of exactly 4
+        // bytes holds on a serial line.
+        const bool first = !consumed_ && serial_;
+        if (expected_.form == ReplyForm::Status) {
+            if (h == 1) {
+                // The 0x11 form has no place in a status reply.
+                if (first) return WrongLength();
+                Drop(1, "bytes that answer no frame: dropped");
+                return false;
+            }
+            if (avail < kStatusLength) return More(kStatusLength);
+            if (first) {
+                // The dialog's rule: a status reply of exactly 4 bytes.
+                if (avail > kStatusLength) return WrongLength();
+                if (!quiet_) return AwaitQuiet();
+            }
+            reply_.bytes.assign(p, p + kStatusLength);
+            at_ += kStatusLength;
+            return Judge(reply_.bytes.data(), kStatusLength, 0);
+        }
+        const std::size_t lengthAt = h + kLengthAt;
+        if (avail <= lengthAt) return More(lengthAt + 1);
+        const std::size_t whole = lengthAt + 1 + p[lengthAt];
+        if (avail < whole) return More(whole);
+        reply_.bytes.assign(p, p + whole);
+        at_ += whole;
+        return Judge(reply_.bytes.data(), whole, h);
+    }
+
+    // A reply without 1D 46, first in a clean wait: as the dialog reads it,
+    // if nothing else comes with it.
+    bool Headerless() {
+        const std::uint8_t* p = P();
+        const std::size_t avail = Avail();
+        std::size_t whole = kStatusLength;
+        std::size_t h = 0;
+        if (expected_.form == ReplyForm::Value) {
+            h = serial_ && p[0] == kSerialReplyPrefix ? 1 : 0;
+            if (avail <= h + kLengthAt) return More(h + kLengthAt + 1);
+            whole = h + kLengthAt + 1 + p[h + kLengthAt];
+        }
+        if (avail < whole) return More(whole);
+        if (avail > whole) {
+            if (serial_ && expected_.form == ReplyForm::Status) return WrongLength();
+            strict_ = true;  // not a reply on its own: look for one that names the frame
+            return false;
+        }
+        if (!quiet_) return AwaitQuiet();
+        reply_.bytes.assign(p, p + whole);
+        at_ += whole;
+        return Judge(reply_.bytes.data(), whole, h);
+    }
+
+    bool WrongLength() {
+        reply_.bytes = Held();
+        reply_.result = Result::NoAnswer;
+        reply_.detail = "status reply longer than 4 bytes";
+        at_ = got_;
+        return true;
+    }
+
+    // An answer to another frame, its header at h: dropped whole.
+    // nullopt once dropped; false while its length byte is to come.
+    std::optional<bool> Foreign(std::size_t h, std::uint8_t code) {
+        const std::uint8_t* p = P();
+        const std::size_t avail = Avail();
+        ReplyForms forms = ReplyFormsOf(code);
+        if (forms.status && forms.value) {
+            // A code of both forms: the form of the frame still owed an answer.
+            bool owedStatus = false, owedValue = false;
+            for (const LineState::Owed& o : state_.owed)
+                if (o.code == code) (o.form == ReplyForm::Value ? owedValue : owedStatus) = true;
+            if (owedStatus != owedValue) forms = {owedStatus, owedValue};
+        }
+        std::size_t whole = h + 3;  // the form unknown: the header, then junk up to the next one
+        if (forms.value && !forms.status) {
+            if (avail <= h + kLengthAt) return More(h + kLengthAt + 1);
+            whole = h + kLengthAt + 1 + p[h + kLengthAt];
+        } else if (forms.status && !forms.value) {
+            whole = h + kStatusLength;
+        }
+        state_.Settle(code);
+        strict_ = true;
+        const std::size_t now = std::min(whole, avail);
+        Drop(now, "an earlier frame's answer: dropped");
+        skip_ = whole - now;
+        return std::nullopt;
+    }
+
+    // The reply's verdict: bytes[0..size), header (or prefix) at h.
+    bool Judge(const std::uint8_t* bytes, std::size_t size, std::size_t h) {
+        if (answerFirst_) state_.echo = LineState::Echo::Quiet;
+        state_.Settle(code_);
+        if (expected_.form == ReplyForm::Status) {
+            const bool refused =
+                ParseStatusReply(bytes, size, static_cast<int>(std::min<std::size_t>(size, kStatusLength))) ==
+                StatusReply::Failure;
+            reply_.result = refused ? Result::Refused : Result::Ok;
+            if (refused) reply_.detail = "the printer refused it";
+            return true;
+        }
+        const std::uint8_t* text = bytes + h + kLengthAt + 1;
+        const std::uint8_t* end = std::find(text, bytes + size, std::uint8_t{0});
+        reply_.value.assign(text, end);
+        reply_.result = Result::Ok;
+        return true;
+    }
+
+    Reply NoAnswer() {
+        if (suspect_) {
+            // The check drew nothing back: a line that echoes would have
+            // sent it back at once, so the copy was the printer's answer.
+            state_.echo = LineState::Echo::Quiet;
+            JudgeSuspect();
+            return Finish();
+        }
+        reply_.result = Result::NoAnswer;
+        const bool foreign = reply_.droppedBytes > 0;
+        if (state_.echo == LineState::Echo::Echoes && echoDropped_) {
+            reply_.echoed = true;
+            reply_.detail = kEchoDetail;
+        } else if (Avail() > 0 && !foreign) {
+            reply_.detail = "reply cut off after " + CountText(Avail());
+        } else {
+            reply_.detail = "no answer";
+        }
+        if (Avail() > 0) reply_.bytes = Held();
+        if (foreign && !reply_.echoed)
+            reply_.detail += " of its own (" + CountText(reply_.droppedBytes) + " that were not its answer dropped)";
+        at_ = got_;
+        return Finish();
+    }
+
+    Reply Finish() {
+        // Left over: the next frame's wait must not take it for a clean start.
+        state_.dirty = at_ < got_ || skip_ > 0;
+        if (reply_.result == Result::NoAnswer || reply_.result == Result::Error) {
+            state_.Owe(code_, expected_.form, deadline_ + kLateHorizon);
+        }
+        if (checkSent_ && !checkAnswered_) state_.Owe(CheckFrame()[2], ReplyForm::Value, deadline_ + kLateHorizon);
+        return std::move(reply_);
+    }
+
+    Line& line_;
+    Clock& clock_;
+    const Expected& expected_;
+    LineState& state_;
+    const bool serial_;
+    const std::chrono::milliseconds settle_;
+    const std::uint8_t code_;
+    const TimePoint deadline_;
+
+    std::array<std::uint8_t, kHeld> buf_{};
+    std::size_t at_ = 0, got_ = 0;
+    std::size_t want_ = 0;
+    std::optional<TimePoint> quietUntil_;
+    bool quiet_ = false;
+    bool strict_ = false;    // only an answer that names the frame counts
+    bool consumed_ = false;  // something was dropped in this wait
+    std::size_t skip_ = 0;   // bytes still to come of a foreign answer
+    std::size_t keptDropped_ = 0;
+    bool echoChecked_ = false;
+    bool echoDropped_ = false;
+    bool answerFirst_ = false;
+    std::optional<Bytes> suspect_;  // the frame's own bytes, until the check tells whose they are
+    bool checkSent_ = false;
+    bool checkDecided_ = false;
+    bool checkAnswered_ = false;  // its echo or its answer came
+    Reply reply_;
+};
 
 }  // namespace
 
@@ -65,109 +504,52 @@ std::chrono::milliseconds SettleTime(int baud) {
     return std::max(kMinSettle, byteTimes);
 }
 
-Reply ReadReply(Line& line, Clock& clock, const Expected& expected, int baud, std::chrono::milliseconds timeout) {
-    Reply reply;
-    std::array<std::uint8_t, kMaxReply> buf{};
-    std::size_t got = 0;
-    const bool serial = line.IsSerial();
-    const ReplyForm form = expected.form;
-    const TimePoint deadline = clock.Now() + timeout;
-    // Set while an answer to another frame is read, to be dropped whole;
-    // its 1D 46 stands at foreignAt.
-    std::optional<ReplyForm> foreign;
-    std::size_t foreignAt = 0;
-    const auto formOf = [&](std::uint8_t code) {
-        return expected.formOfCode ? expected.formOfCode(code) : ReplyForm::Status;
-    };
+const Bytes& CheckFrame() {
+    static const Bytes frame = {kFrameHeader0, kFrameHeader1, kCodeAddress};
+    return frame;
+}
 
-    const auto take = [&](std::size_t n) { return Bytes(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)); };
-    const auto endWith = [&](Result result, std::string detail) {
-        if (foreign) {
-            reply.dropped.push_back(take(got));
-        } else {
-            reply.bytes = take(got);
-        }
-        reply.result = result;
-        reply.detail = std::move(detail);
-        if (result == Result::NoAnswer && !reply.dropped.empty())
-            reply.detail += " of its own (" + std::to_string(reply.dropped.size()) + " late answer" +
-                            (reply.dropped.size() == 1 ? "" : "s") + " to an earlier frame dropped)";
-        return reply;
-    };
+bool LineState::Owes(std::uint8_t code, TimePoint now) const {
+    return std::any_of(owed.begin(), owed.end(), [&](const Owed& o) { return o.code == code && now < o.until; });
+}
 
-    // Never ask for more than the reply can still need, so that an endless
-    // stream is cut where the reply ends.
-    for (;;) {
-        const std::size_t at = foreign ? foreignAt : HeaderAt(form, serial, buf.data(), got);
-        if (!foreign && got >= at + 3 && IsHeader(buf.data() + at) && buf[at + 2] != expected.code) {
-            foreign = formOf(buf[at + 2]);
-            foreignAt = at;
-            continue;
-        }
-        // A late value reply in the 0x11 form while a status is due.
-        if (!foreign && serial && form == ReplyForm::Status && got >= 4 && buf[0] == kSerialReplyPrefix &&
-            IsHeader(buf.data() + 1) && buf[3] != expected.code && formOf(buf[3]) == ReplyForm::Value) {
-            foreign = ReplyForm::Value;
-            foreignAt = 1;
-            continue;
-        }
-        const std::size_t need = NeedOf(foreign.value_or(form), at, buf.data(), got);
-        if (need != 0 && got >= need) {
-            if (!foreign) break;
-            reply.dropped.push_back(take(got));
-            if (expected.onDropped) expected.onDropped(reply.dropped.back());
-            foreign.reset();
-            foreignAt = 0;
-            got = 0;
-            continue;
-        }
-        const std::size_t want = (need != 0 ? need : std::max(at + kLengthAt + 1, got + 1)) - got;
-        const int n = line.Read(buf.data() + got, want, deadline);
-        if (n < 0) {
-            const std::string why = line.FailureText();
-            return endWith(Result::Error, why.empty() ? "the line failed" : "the line failed: " + why);
-        }
-        if (n == 0)
-            return endWith(Result::NoAnswer,
-                           got == 0 || foreign ? "no answer" : "reply cut off after " + CountText(got));
-        got += static_cast<std::size_t>(std::min<int>(n, static_cast<int>(want)));
-    }
+bool LineState::OwesAny(TimePoint now) const {
+    return std::any_of(owed.begin(), owed.end(), [&](const Owed& o) { return now < o.until; });
+}
 
-    if (form == ReplyForm::Status && serial) {
-        // A 5th byte within the settle time makes it a reply of the wrong
-        // length, which the dialog counts as no answer on a serial line.
-        // Through the port library it reads 4 bytes and no more: there (and
-        // on USB printers and network printers, which follow that path) the
-        // reply is the 4 bytes, and what follows waits for the next frame's
-        // discard.
-        std::uint8_t extra[16];
-        // Not cut short by the deadline: a reply complete just before it is
-        // judged like any other.
-        const TimePoint settled = clock.Now() + std::max(SettleTime(baud), line.MinimumSettle());
-        const int n = line.Read(extra, sizeof extra, settled);
-        if (n > 0) {
-            reply.bytes = take(got);
-            reply.bytes.insert(reply.bytes.end(), extra, extra + n);
-            reply.result = Result::NoAnswer;
-            reply.detail = "status reply longer than 4 bytes";
-            return reply;
+void LineState::Owe(std::uint8_t code, ReplyForm form, TimePoint until) {
+    for (Owed& o : owed)
+        if (o.code == code && o.form == form) {
+            o.until = std::max(o.until, until);
+            return;
         }
-    }
+    owed.push_back({code, form, until});
+}
 
-    reply.bytes = take(got);
-    if (form == ReplyForm::Status) {
-        reply.result = ParseStatusReply(buf.data(), buf.size(), static_cast<int>(got)) == StatusReply::Failure
-                           ? Result::Refused
-                           : Result::Ok;
-        if (reply.result == Result::Refused) reply.detail = "the printer refused it";
-        return reply;
-    }
-    const std::size_t textAt = HeaderAt(form, serial, buf.data(), got) + kLengthAt + 1;
-    const auto begin = buf.begin() + static_cast<std::ptrdiff_t>(textAt);
-    const auto end = std::find(begin, buf.begin() + static_cast<std::ptrdiff_t>(got), std::uint8_t{0});
-    reply.value.assign(begin, end);
-    reply.result = Result::Ok;
-    return reply;
+void LineState::Settle(std::uint8_t code) {
+    owed.erase(std::remove_if(owed.begin(), owed.end(), [&](const Owed& o) { return o.code == code; }), owed.end());
+}
+
+void LineState::Forget(TimePoint now) {
+    owed.erase(std::remove_if(owed.begin(), owed.end(), [&](const Owed& o) { return now >= o.until; }), owed.end());
+}
+
+void AnswerSpotter::Feed(const std::uint8_t* bytes, std::size_t size) {
+    // The carried bytes and the new ones, looked at as one run.
+    const auto at = [&](std::size_t i) { return i < carried_ ? carry_[i] : bytes[i - carried_]; };
+    const std::size_t total = carried_ + size;
+    for (std::size_t i = 0; i + 2 < total; ++i)
+        if (at(i) == kFrameHeader0 && at(i + 1) == kFrameHeader1) state_.Settle(at(i + 2));
+    std::uint8_t last[2] = {};
+    const std::size_t keep = std::min<std::size_t>(total, 2);
+    for (std::size_t k = 0; k < keep; ++k) last[k] = at(total - keep + k);
+    std::copy_n(last, keep, carry_);
+    carried_ = keep;
+}
+
+Reply ReadReply(Line& line, Clock& clock, const Expected& expected, LineState& state, int baud,
+                std::chrono::milliseconds timeout) {
+    return ReplyWait(line, clock, expected, state, baud, timeout).Run();
 }
 
 }  // namespace morvane::cli

@@ -1,7 +1,7 @@
 #include "cli/runner.h"
 
 #include <cstdio>
-#include <map>
+#include "cli/line_memory.h"
 
 #include "protocol/hex.h"
 
@@ -12,12 +12,11 @@ namespace {
 // Writing a frame of at most 25 bytes takes milliseconds at any speed; a
 // line that takes longer is stuck (flow control, a driver that hangs).
 constexpr std::chrono::milliseconds kWriteBound{1000};
-// After no answer: the quiet that shows a late reply is over, and the most
-// the command waits for it.
-constexpr std::chrono::milliseconds kQuiet{50};
-constexpr std::chrono::milliseconds kQuietBound{1000};
+// While an owed answer is awaited, how often the stop flag is looked at.
+constexpr std::chrono::milliseconds kOwedLook{100};
 
 constexpr char kMayHaveTaken[] = ": the printer may or may not have taken it";
+constexpr char kStopped[] = "not sent: the command was told to stop";
 
 long long Elapsed(Clock& clock, TimePoint since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() - since).count();
@@ -29,6 +28,13 @@ ReplyForm FormOf(const Frame& frame) {
 
 bool StopRequested(const RunOptions& options) { return options.stop != nullptr && options.stop->load(); }
 
+Reply NotSentReply() {
+    Reply stopped;
+    stopped.result = Result::NotSent;
+    stopped.detail = kStopped;
+    return stopped;
+}
+
 // One frame out and its reply in; the line failing shows as Result::Error.
 struct Exchange {
     Line& line;
@@ -37,25 +43,52 @@ struct Exchange {
     const std::string& port;
     TimePoint start;
     int baud;
-    bool lastUnanswered = false;
-    // The form of the reply to each code sent, for a late answer to come.
-    std::map<std::uint8_t, ReplyForm> sent;
+    LineState state;
+
+    // Before a frame with this code: the answer an earlier frame with the
+    // same code still owes is waited for (up to its horizon), so that it
+    // cannot pass for this frame's. False when told to stop meanwhile.
+    bool AwaitOwed(std::uint8_t code) {
+        state.Forget(clock.Now());
+        if (!state.Owes(code, clock.Now())) return true;
+        if (options.trace) {
+            const std::string why = "waits for the answer an earlier frame may still send, code";
+            options.trace(TraceLine(start, clock.Now(), port, why.c_str(), &code, 1));
+        }
+        AnswerSpotter spotter(state);
+        std::uint8_t buf[256];
+        while (state.Owes(code, clock.Now())) {
+            if (StopRequested(options)) return false;
+            TimePoint until = clock.Now() + kOwedLook;
+            for (const LineState::Owed& o : state.owed)
+                if (o.code == code) until = std::min(until, o.until);
+            const int n = line.Read(buf, sizeof buf, until);
+            if (n < 0) return true;  // the frame's own write or read says so
+            if (n > 0) {
+                spotter.Feed(buf, static_cast<std::size_t>(n));
+                state.dirty = true;
+                Trace("rx (an earlier frame's answer: dropped)", buf, static_cast<std::size_t>(n));
+            }
+            state.Forget(clock.Now());
+        }
+        return true;
+    }
+
+    // What waits on the line before a frame is late: it is dropped, and
+    // the answers it names are no longer owed.
+    void DropStale() {
+        Bytes kept;
+        if (line.DiscardInput(&kept) == 0) return;
+        state.dirty = true;
+        AnswerSpotter(state).Feed(kept.data(), kept.size());
+        Trace("rx (waiting before the frame: dropped)", kept.data(), kept.size());
+    }
 
     Reply Run(const std::uint8_t* frame, int length, ReplyForm form) {
-        // A reply that did not come in time may still be on its way: let the
-        // line fall quiet, so that it is not taken for the next one's.
-        if (lastUnanswered) WaitForQuiet();
-        // Told to stop while waiting: this frame never leaves.
-        if (StopRequested(options)) {
-            Reply stopped;
-            stopped.result = Result::NotSent;
-            stopped.detail = "not sent: the command was told to stop";
-            return stopped;
-        }
-        line.DiscardInput();
         const std::uint8_t code = frame[2];
-        sent[code] = form;
-        bool written = false;
+        // Told to stop before or while waiting: this frame never leaves.
+        if (StopRequested(options) || !AwaitOwed(code) || StopRequested(options)) return NotSentReply();
+        DropStale();
         Trace("tx", frame, static_cast<std::size_t>(length));
         std::string error;
         if (!line.Write(frame, static_cast<std::size_t>(length), clock.Now() + kWriteBound, &error)) {
@@ -64,29 +97,28 @@ struct Exchange {
             failed.detail = "cannot send: " + error;
             return failed;
         }
-        written = true;
         Expected expected;
         expected.form = form;
-        expected.code = code;
-        expected.formOfCode = [this](std::uint8_t other) {
-            const auto found = sent.find(other);
-            return found != sent.end() ? found->second : ReplyForm::Status;
+        expected.frame.assign(frame, frame + length);
+        expected.sendCheck = [this](const Bytes& check) {
+            Trace("tx (a check: does the line echo?)", check.data(), check.size());
+            std::string why;
+            return line.Write(check.data(), check.size(), clock.Now() + kWriteBound, &why);
         };
-        expected.onDropped = [this](const Bytes& other) {
-            Trace("rx (an earlier frame's answer: dropped)", other.data(), other.size());
+        expected.onDropped = [this](const Bytes& other, const char* why) {
+            Trace((std::string("rx (") + why + ")").c_str(), other.data(), other.size());
         };
-        Reply reply = ReadReply(line, clock, expected, line.IsSerial() ? baud : 0, options.timeout);
-        reply.written = written;
+        Reply reply = ReadReply(line, clock, expected, state, line.IsSerial() ? baud : 0, options.timeout);
+        reply.written = true;
         if (!reply.bytes.empty()) Trace("rx", reply.bytes.data(), reply.bytes.size());
-        lastUnanswered = reply.result == Result::NoAnswer;
         return reply;
     }
 
-    void WaitForQuiet() {
-        const TimePoint giveUp = clock.Now() + kQuietBound;
-        std::uint8_t drop[64];
-        while (!StopRequested(options) && clock.Now() < giveUp &&
-               line.Read(drop, sizeof drop, clock.Now() + kQuiet) > 0) {}
+    // The line now runs at another speed: answers sent at the old one
+    // cannot be read at this one.
+    void SpeedChanged(int newBaud) {
+        if (newBaud != baud) state.owed.clear();
+        baud = newBaud;
     }
 
     void Trace(const char* direction, const std::uint8_t* bytes, std::size_t size) {
@@ -109,7 +141,7 @@ std::string HexOf(const std::string& bytes) {
 
 // Why a key was not sent.
 std::string NotSentBecause(bool stopped, Result earlier) {
-    if (stopped) return "not sent: the command was told to stop";
+    if (stopped) return kStopped;
     if (earlier == Result::Error) return "not sent: the line failed before";
     return "not sent: an earlier key got no answer; --keep-going sends the rest anyway";
 }
@@ -137,26 +169,37 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
     std::string error;
     std::unique_ptr<Line> line = open(port, options.baud, &error);
     if (!line) {
+        // Nothing was sent. The time is the opening's: a connection or a
+        // name's lookup may take all of its bound.
+        const bool stopped = StopRequested(options);
+        const long long ms = Elapsed(clock, start);
         for (std::size_t i = 0; i < steps.size(); ++i) {
             Record r = RecordOf(port.text, steps[i]);
-            r.result = Result::Error;
-            r.detail = "cannot open the port: " + error;
+            r.result = stopped ? Result::NotSent : Result::Error;
+            r.detail = stopped ? kStopped : "cannot open the port: " + error;
+            r.ms = i == 0 ? ms : 0;
             sink.Done(i, r);
         }
         end.cutOff = !steps.empty();
+        end.stopped = stopped;
         return end;
     }
 
-    Exchange exchange{*line, options, clock, port.text, start, options.baud, false, {}};
+    Exchange exchange{*line, options, clock, port.text, start, options.baud, {}};
+    RecallOwed(port, &exchange.state);
+    const bool recalled = !exchange.state.owed.empty();
     // Set once the printer's state is unknown: the keys after it are not sent.
     Result halted = Result::Ok;
+    bool echoes = false;  // the line sent the frames back, and nothing answered them
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         Record r = RecordOf(port.text, step);
-        const bool stopped = StopRequested(options);
+        // An answer owed to an earlier frame with this code is waited for
+        // first: that wait is the line's, not the key's.
+        const bool stopped = StopRequested(options) || (halted == Result::Ok && !exchange.AwaitOwed(step.frame[2]));
         if (stopped || halted != Result::Ok) {
-            r.result = Result::NotSent;
-            r.detail = NotSentBecause(stopped, halted);
+            r.result = echoes && !stopped ? Result::Error : Result::NotSent;
+            r.detail = echoes && !stopped ? std::string("not sent: ") + kEchoDetail : NotSentBecause(stopped, halted);
             end.cutOff = true;
             end.stopped = end.stopped || stopped;
             sink.Done(i, r);
@@ -182,6 +225,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
         const Reply reply = exchange.Run(step.frame, step.built.length, FormOf(step.built));
         r.result = reply.result;
         r.detail = reply.detail;
+        echoes = echoes || reply.echoed;
         if (reply.result == Result::NotSent) end.cutOff = end.stopped = true;
         if (step.read && reply.result == Result::Ok) {
             r.value = DecodeText(options.codePage, reply.value);
@@ -201,7 +245,8 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
                     r.detail = "set, but the read-back failed: " + back.detail;
                 } else if (back.value != step.textBytes) {
                     r.result = Result::Refused;
-                    r.detail = "read back \"" + DecodeText(options.codePage, back.value) + "\"";
+                    // Never the text: it may be a pairing password.
+                    r.detail = "read back another text";
                 } else {
                     r.detail = "verified";
                 }
@@ -216,7 +261,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
             if (!line->IsSerial()) {
                 // A USB or parallel line has no speed: the printer's serial port changed.
             } else if (line->SetSpeed(step.newBaud, &why)) {
-                exchange.baud = step.newBaud;
+                exchange.SpeedChanged(step.newBaud);
                 r.lineBaud = step.newBaud;
             } else {
                 r.result = Result::Error;
@@ -233,6 +278,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
         r.ms = Elapsed(clock, began);
         sink.Done(i, r);
     }
+    KeepOwed(port, exchange.state, recalled);
     return end;
 }
 
@@ -256,7 +302,9 @@ Record ProbePrinter(const PortName& port, const RunOptions& options, const LineO
     }
     FrameBuffer frame{};
     const Frame built = BuildReadFrame(frame, *FindSetting("bt-address"));
-    Exchange exchange{*line, options, clock, port.text, start, 0, false, {}};
+    Exchange exchange{*line, options, clock, port.text, start, ProbeSpeeds().front(), {}};
+    RecallOwed(port, &exchange.state);
+    const bool recalled = !exchange.state.owed.empty();
     r.result = Result::NoAnswer;
     r.detail = "no answer at any speed";
     // A line without a speed (USB, LPT) is tried once.
@@ -269,11 +317,12 @@ Record ProbePrinter(const PortName& port, const RunOptions& options, const LineO
         }
         const int speed = ProbeSpeeds()[i];
         if (line->IsSerial() && !line->SetSpeed(speed, &error)) continue;
-        exchange.baud = speed;
+        exchange.SpeedChanged(speed);
         const Reply reply = exchange.Run(frame, built.length, ReplyForm::Value);
-        if (reply.result == Result::Error) {
-            r.result = Result::Error;
-            r.detail = reply.detail;
+        if (reply.result == Result::Error || reply.result == Result::NotSent) {
+            r.result = reply.result;
+            r.detail = reply.result == Result::NotSent ? "not tried at every speed: the command was told to stop"
+                                                       : reply.detail;
             break;
         }
         if (reply.result == Result::Ok) {
@@ -285,6 +334,7 @@ Record ProbePrinter(const PortName& port, const RunOptions& options, const LineO
             break;
         }
     }
+    KeepOwed(port, exchange.state, recalled);
     r.ms = Elapsed(clock, start);
     return r;
 }
@@ -296,7 +346,7 @@ NetworkFind IdentifyPrinter(const PortName& port, const RunOptions& options, con
     std::unique_ptr<Line> line = open(port, 0, &error);
     if (!line) return find;
     find.connected = true;
-    Exchange exchange{*line, options, clock, port.text, start, 0, false, {}};
+    Exchange exchange{*line, options, clock, port.text, start, 0, {}};
     const auto read = [&](const char* key, Record* r) {
         const TimePoint began = clock.Now();
         FrameBuffer frame{};

@@ -167,6 +167,17 @@ Frame BuildSetFrame(FrameBuffer& buf, const Setting& setting, const SetArgument&
     return {};
 }
 
+ReplyForms ReplyFormsOf(std::uint8_t code) {
+    ReplyForms forms;
+    for (const Setting& s : SettingsCatalogue()) {
+        const bool chinese = s.rule == ArgumentRule::ChineseMode;
+        if (s.code != code && !(chinese && code == kCodeTraditionalChinese)) continue;
+        forms.status = forms.status || s.CanSet();
+        forms.value = forms.value || s.CanRead();
+    }
+    return forms;
+}
+
 Frame BuildReadFrame(FrameBuffer& buf, const Setting& setting) {
     switch (setting.readOperation) {
         case kOpReadName: return BuildReadName(buf);

@@ -65,6 +65,15 @@ struct SetArgument {
 };
 
 Frame BuildSetFrame(FrameBuffer& buf, const Setting& setting, const SetArgument& argument);
+
+// The forms of reply a frame with this code draws: a set frame a status
+// reply, a read frame a value reply (0x72 and 0x77 serve both); neither
+// for a code no setting uses.
+struct ReplyForms {
+    bool status = false;
+    bool value = false;
+};
+ReplyForms ReplyFormsOf(std::uint8_t code);
 // Only for settings that CanRead().
 Frame BuildReadFrame(FrameBuffer& buf, const Setting& setting);
 

@@ -149,11 +149,24 @@ public:
         return true;
     }
 
-    void DiscardInput() override {
-        if (tty_) tcflush(fd_, TCIFLUSH);
-        // Bounded: a line that never stops talking must not hold us here.
+    std::size_t DiscardInput(std::vector<std::uint8_t>* kept) override {
+        // Read first, so that what is dropped can be looked at; bounded: a
+        // line that never stops talking must not hold us here.
+        std::size_t dropped = 0;
         std::uint8_t drain[256];
-        for (int i = 0; i < kMaxDrainReads && read(fd_, drain, sizeof drain) > 0; ++i) {}
+        for (int i = 0; i < kMaxDrainReads; ++i) {
+            const ssize_t n = read(fd_, drain, sizeof drain);
+            if (n <= 0) break;
+            dropped += static_cast<std::size_t>(n);
+            if (kept != nullptr && kept->size() < kKeptDiscard)
+                kept->insert(kept->end(), drain, drain + std::min<std::size_t>(n, kKeptDiscard - kept->size()));
+        }
+        if (tty_) {
+            int waiting = 0;
+            if (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0) dropped += static_cast<std::size_t>(waiting);
+            tcflush(fd_, TCIFLUSH);
+        }
+        return dropped;
     }
 
     std::chrono::milliseconds MinimumSettle() const override { return settle_; }

@@ -5,11 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
 #include <pthread.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace morvane::cli {
@@ -83,6 +85,28 @@ Thread::~Thread() {
 bool Thread::Done() const { return impl_->done; }
 
 void PauseMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::string StateFolder() {
+    // The session's runtime folder when there is one; else one in /tmp
+    // named for the user, used only when it is truly the user's own.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string folder = runtime != nullptr && runtime[0] == '/'
+                                   ? std::string(runtime) + "/morvane-cli"
+                                   : "/tmp/morvane-cli-" + std::to_string(geteuid());
+    mkdir(folder.c_str(), 0700);
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 0077) != 0)
+        return {};
+    return folder;
+}
+
+std::string DeviceInstance(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return {};
+    // A node made anew gets a new change time.
+    return std::to_string(st.st_rdev) + "-" + std::to_string(st.st_ino) + "-" + std::to_string(st.st_ctim.tv_sec) +
+           "." + std::to_string(st.st_ctim.tv_nsec);
+}
 
 std::string HostName() {
     char name[256] = {};

@@ -224,7 +224,9 @@ void Carry(Shared& shared, std::size_t atOnce) {
 
 int WaitForSocket(int fd, short events, int timeoutMs) {
     Carrier* c = t_carrier;
-    if (c == nullptr || c->running == nullptr || timeoutMs == 0) {
+    // Even a wait that is over hands the thread on: a job whose socket
+    // never stops talking must not hold up the others on its thread.
+    if (c == nullptr || c->running == nullptr) {
         pollfd p{fd, events, 0};
         return poll(&p, 1, timeoutMs);
     }

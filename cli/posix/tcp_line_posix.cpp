@@ -8,14 +8,14 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <ares.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,16 +54,23 @@ public:
     bool IsSerial() const override { return false; }
     bool SetSpeed(int, std::string*) override { return true; }
 
-    void DiscardInput() override {
+    std::size_t DiscardInput(std::vector<std::uint8_t>* kept) override {
+        std::size_t dropped = end_ - at_;
+        Keep(kept, held_.data() + at_, end_ - at_);
         at_ = end_ = 0;
         std::uint8_t drain[256];
         for (int i = 0; i < kMaxDrainReads && !failed_; ++i) {
             const ssize_t n = recv(fd_, drain, sizeof drain, MSG_DONTWAIT);
-            if (n > 0) continue;
+            if (n > 0) {
+                dropped += static_cast<std::size_t>(n);
+                Keep(kept, drain, static_cast<std::size_t>(n));
+                continue;
+            }
             if (n == 0) Fail("the printer closed the connection");
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Fail(ErrnoText(errno));
             break;
         }
+        return dropped;
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
@@ -121,6 +128,11 @@ public:
     std::string FailureText() const override { return failure_; }
 
 private:
+    static void Keep(std::vector<std::uint8_t>* kept, const std::uint8_t* bytes, std::size_t n) {
+        if (kept == nullptr || kept->size() >= kKeptDiscard) return;
+        kept->insert(kept->end(), bytes, bytes + std::min(n, kKeptDiscard - kept->size()));
+    }
+
     int Fail(std::string why) {
         failed_ = true;
         failure_ = std::move(why);
@@ -134,25 +146,34 @@ private:
     std::string failure_;
 };
 
-// One address of the name: connected within the deadline, or -1 with *error.
-int Connect(const addrinfo& a, TimePoint deadline, std::chrono::milliseconds timeout, std::string* error) {
-    const int fd = socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.ai_protocol);
+// How often a lookup or a connect looks at the stop flag.
+constexpr int kStopLookMs = 50;
+
+bool Stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
+
+// One address: connected within the deadline, or -1 with *error.
+int Connect(const sockaddr& address, socklen_t size, TimePoint deadline, std::chrono::milliseconds timeout,
+            const std::atomic<bool>* stop, std::string* error) {
+    const int fd = socket(address.sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         *error = std::string("socket: ") + std::strerror(errno);
         return -1;
     }
     int code = 0;
-    if (connect(fd, a.ai_addr, a.ai_addrlen) != 0) {
+    if (connect(fd, &address, size) != 0) {
         code = errno;
         if (code == EINPROGRESS) {
             int ready = 0;
             do {
-                ready = WaitForSocket(fd, POLLOUT, MsUntil(deadline));
-            } while (ready < 0 && errno == EINTR);
-            socklen_t size = sizeof code;
-            if (ready == 0) {
+                if (Stopped(stop)) break;
+                ready = WaitForSocket(fd, POLLOUT, std::min(MsUntil(deadline), kStopLookMs));
+            } while ((ready == 0 && MsUntil(deadline) > 0) || (ready < 0 && errno == EINTR));
+            socklen_t length = sizeof code;
+            if (Stopped(stop)) {
+                code = ECANCELED;
+            } else if (ready == 0) {
                 code = ETIMEDOUT;
-            } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &size) != 0) {
+            } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &length) != 0) {
                 code = errno;
             }
         }
@@ -164,91 +185,140 @@ int Connect(const addrinfo& a, TimePoint deadline, std::chrono::milliseconds tim
     } else if (code == ETIMEDOUT) {
         *error = "no connection within " + std::to_string(timeout.count()) +
                  " ms: the printer is off or unreachable, or the address is wrong";
+    } else if (code == ECANCELED) {
+        *error = "not connected: the command was told to stop";
     } else {
         *error = std::string("cannot connect: ") + std::strerror(code);
     }
     return -1;
 }
 
-// getaddrinfo(3), with a name's lookup (which may wait seconds on a name
-// server) on a thread of its own: the jobs that share this thread go on
-// meanwhile. Address literals need no lookup and are taken here.
-int Resolve(const std::string& host, const std::string& service, const addrinfo& hints, addrinfo** found) {
-    addrinfo literal = hints;
-    literal.ai_flags |= AI_NUMERICHOST;
-    if (getaddrinfo(host.c_str(), service.c_str(), &literal, found) == 0) return 0;
-    struct Lookup {
-        int status = EAI_SYSTEM;
-        int error = 0;
-        addrinfo* found = nullptr;
-        std::atomic<bool> ready{false};  // the fields above are written
-    };
-    // One descriptor, so that a lookup stays within the files counted for a line.
-    const int done = eventfd(0, EFD_CLOEXEC);
-    if (done < 0) return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
-    auto lookup = std::make_shared<Lookup>();
-    try {
-        std::thread([lookup, host, service, hints, done] {
-            lookup->status = getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup->found);
-            lookup->error = errno;
-            lookup->ready.store(true, std::memory_order_release);
-            const std::uint64_t one = 1;
-            while (write(done, &one, sizeof one) < 0 && errno == EINTR) {}
-        }).detach();
-    } catch (...) {
-        close(done);
-        return getaddrinfo(host.c_str(), service.c_str(), &hints, found);
-    }
-    std::uint64_t count = 0;
-    while (WaitForSocket(done, POLLIN, -1) < 0 && errno == EINTR) {}
-    while (read(done, &count, sizeof count) < 0 && errno == EINTR) {}
-    close(done);
-    if (!lookup->ready.load(std::memory_order_acquire))
-        return EAI_SYSTEM;  // cannot be: the count is written after the store
-    errno = lookup->error;
-    *found = lookup->found;
-    return lookup->status;
+// c-ares is set up once for the process.
+bool StartResolver() {
+    static const bool started = ares_library_init(ARES_LIB_INIT_ALL) == ARES_SUCCESS;
+    return started;
 }
 
-int ConnectTo(const PortName& port, TimePoint deadline, std::chrono::milliseconds timeout, std::string* error) {
-    // An address literal needs no getaddrinfo(3), which asks for more stack
-    // than a job's line needs.
-    sockaddr_storage storage;
-    addrinfo literal{};
-    if (SocketAddressOf(port.host, port.number, &storage, &literal.ai_addrlen)) {
-        literal.ai_family = storage.ss_family;
-        literal.ai_socktype = SOCK_STREAM;
-        literal.ai_protocol = IPPROTO_TCP;
-        literal.ai_addr = reinterpret_cast<sockaddr*>(&storage);
-        return Connect(literal, deadline, timeout, error);
+// A host name's addresses, looked up by c-ares inside this job's own waits:
+// no thread, bounded by the deadline and the stop flag, however slow the
+// name server. The addresses in the resolver's order.
+struct Lookup {
+    bool done = false;
+    int status = ARES_ETIMEOUT;
+    std::vector<sockaddr_storage> addresses;
+    std::vector<socklen_t> sizes;
+};
+
+void LookupDone(void* arg, int status, int, ares_addrinfo* result) {
+    auto* lookup = static_cast<Lookup*>(arg);
+    lookup->done = true;
+    lookup->status = status;
+    if (status == ARES_SUCCESS && result != nullptr)
+        for (const ares_addrinfo_node* n = result->nodes; n != nullptr; n = n->ai_next) {
+            if (n->ai_addrlen > sizeof(sockaddr_storage)) continue;
+            sockaddr_storage a{};
+            std::memcpy(&a, n->ai_addr, n->ai_addrlen);
+            lookup->addresses.push_back(a);
+            lookup->sizes.push_back(n->ai_addrlen);
+        }
+    if (result != nullptr) ares_freeaddrinfo(result);
+}
+
+// ARES_SUCCESS, or why not; "timed out" when the deadline came first.
+int LookUp(const std::string& host, int port, TimePoint deadline, const std::atomic<bool>* stop, Lookup* lookup,
+           std::string* why) {
+    if (!StartResolver()) {
+        *why = "the resolver cannot start";
+        return ARES_ENOTINITIALIZED;
     }
-    addrinfo hints{};
+    ares_channel channel = nullptr;
+    ares_options options{};
+    // The resolver's own retries stay inside the caller's bound.
+    options.timeout = std::max(1, std::min(MsUntil(deadline), 2000));
+    options.tries = 2;
+    if (ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES) != ARES_SUCCESS) {
+        *why = "the resolver cannot start";
+        return ARES_ENOTINITIALIZED;
+    }
+    ares_addrinfo_hints hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port.number);
-    const int resolved = Resolve(port.host, service, hints, &found);
-    if (resolved != 0) {
-        *error = "the name " + port.host + " resolves to no address (" +
-                 (resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved)) + ")";
+    hints.ai_flags = ARES_AI_NUMERICSERV;
+    const std::string service = std::to_string(port);
+    ares_getaddrinfo(channel, host.c_str(), service.c_str(), &hints, LookupDone, lookup);
+    while (!lookup->done) {
+        if (Stopped(stop)) {
+            *why = "the command was told to stop";
+            break;
+        }
+        const int left = MsUntil(deadline);
+        if (left == 0) {
+            *why = "the name server did not answer in time";
+            break;
+        }
+        ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
+        const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
+        timeval most{0, std::min(left, kStopLookMs) * 1000};
+        timeval tv{};
+        ares_timeout(channel, &most, &tv);
+        const int wait = static_cast<int>(tv.tv_sec * 1000 + (tv.tv_usec + 999) / 1000);
+        // The first socket is waited on; each is then looked at.
+        if (ARES_GETSOCK_READABLE(bits, 0) || ARES_GETSOCK_WRITABLE(bits, 0)) {
+            WaitForSocket(sockets[0], ARES_GETSOCK_READABLE(bits, 0) ? POLLIN : POLLOUT, wait);
+        } else {
+            WaitForSocket(-1, 0, wait);
+        }
+        bool any = false;
+        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+            const bool r = ARES_GETSOCK_READABLE(bits, i), w = ARES_GETSOCK_WRITABLE(bits, i);
+            if (!r && !w) continue;
+            pollfd p{sockets[i], static_cast<short>((r ? POLLIN : 0) | (w ? POLLOUT : 0)), 0};
+            if (poll(&p, 1, 0) <= 0) continue;
+            any = true;
+            ares_process_fd(channel, (p.revents & (POLLIN | POLLERR | POLLHUP)) != 0 ? sockets[i] : ARES_SOCKET_BAD,
+                            (p.revents & POLLOUT) != 0 ? sockets[i] : ARES_SOCKET_BAD);
+        }
+        if (!any) ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);  // the resolver's own time-outs
+    }
+    // Cancels a lookup still under way: its callback runs now, with ARES_EDESTRUCTION.
+    const bool answered = lookup->done;
+    ares_destroy(channel);
+    if (!answered) return ARES_ETIMEOUT;
+    if (lookup->status != ARES_SUCCESS) *why = ares_strerror(lookup->status);
+    return lookup->status;
+}
+
+int ConnectTo(const PortName& port, TimePoint deadline, std::chrono::milliseconds timeout,
+              const std::atomic<bool>* stop, std::string* error) {
+    // An address literal needs no lookup.
+    sockaddr_storage storage;
+    socklen_t size = 0;
+    if (SocketAddressOf(port.host, port.number, &storage, &size))
+        return Connect(reinterpret_cast<const sockaddr&>(storage), size, deadline, timeout, stop, error);
+    Lookup lookup;
+    std::string why;
+    if (LookUp(port.host, port.number, deadline, stop, &lookup, &why) != ARES_SUCCESS || lookup.addresses.empty()) {
+        *error = Stopped(stop) ? "not connected: the command was told to stop"
+                               : "the name " + port.host + " resolves to no address (" +
+                                     (why.empty() ? std::string("no address found") : why) + ")";
         return -1;
     }
     // The name's addresses in the resolver's order, under one deadline.
     int fd = -1;
-    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        if (a != found && SteadyClock::now() >= deadline) break;
-        fd = Connect(*a, deadline, timeout, error);
+    for (std::size_t i = 0; i < lookup.addresses.size() && fd < 0; ++i) {
+        if (i > 0 && SteadyClock::now() >= deadline) break;
+        fd = Connect(reinterpret_cast<const sockaddr&>(lookup.addresses[i]), lookup.sizes[i], deadline, timeout, stop,
+                     error);
     }
-    freeaddrinfo(found);
     return fd;
 }
 
 }  // namespace
 
-std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error) {
-    const int fd = ConnectTo(port, SteadyClock::now() + connectTimeout, connectTimeout, error);
+std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error,
+                                  const std::atomic<bool>* stop) {
+    const int fd = ConnectTo(port, SteadyClock::now() + connectTimeout, connectTimeout, stop, error);
     if (fd < 0) return nullptr;
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

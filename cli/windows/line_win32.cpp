@@ -121,10 +121,25 @@ public:
         return true;
     }
 
-    void DiscardInput() override {
-        PurgeComm(h_, PURGE_RXCLEAR);
+    std::size_t DiscardInput(std::vector<std::uint8_t>* kept) override {
+        // What has come is read first, so that it can be looked at; the
+        // read returns at once, for the bytes are there.
         DWORD errors = 0;
+        COMSTAT status{};
+        std::size_t dropped = 0;
+        if (ClearCommError(h_, &errors, &status) && status.cbInQue > 0) {
+            std::uint8_t drain[kKeptDiscard];
+            DWORD got = 0;
+            const DWORD want = std::min<DWORD>(status.cbInQue, sizeof drain);
+            if (ReadFile(h_, drain, want, &got, nullptr) && got > 0) {
+                dropped += got;
+                if (kept != nullptr) kept->insert(kept->end(), drain, drain + got);
+            }
+            dropped += status.cbInQue > got ? status.cbInQue - got : 0;
+        }
+        PurgeComm(h_, PURGE_RXCLEAR);
         ClearCommError(h_, &errors, nullptr);
+        return dropped;
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint, std::string* error) override {
@@ -217,10 +232,12 @@ public:
     bool IsSerial() const override { return false; }
     bool SetSpeed(int, std::string*) override { return true; }
 
-    void DiscardInput() override {
+    std::size_t DiscardInput(std::vector<std::uint8_t>* kept) override {
         unsigned char drain[kLibraryDrainCount];
         LibraryLock lock(name_);
-        lib_.ReadData(name_.c_str(), drain, sizeof drain);
+        const int n = std::clamp(lib_.ReadData(name_.c_str(), drain, sizeof drain), 0, kLibraryDrainCount);
+        if (kept != nullptr) kept->insert(kept->end(), drain, drain + n);
+        return static_cast<std::size_t>(n);
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint, std::string* error) override {

@@ -148,6 +148,20 @@ bool Thread::Done() const { return impl_->done; }
 
 void PauseMs(unsigned ms) { Sleep(ms); }
 
+std::string StateFolder() {
+    // The user's own temporary folder.
+    char temp[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n > MAX_PATH) return {};
+    const std::string folder = std::string(temp) + "morvane-cli";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? folder
+                                                                                                 : std::string();
+}
+
+std::string DeviceInstance(const std::string&) { return {}; }
+
 std::string HostName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;

@@ -8,8 +8,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "cli/windows/system_error.h"
+#include "libs/common/scoped_handle.h"
 
 namespace morvane::cli {
 
@@ -49,6 +51,82 @@ bool WaitFor(SOCKET s, bool write, TimePoint deadline) {
     return select(0, write ? nullptr : &set, write ? &set : nullptr, &failed, &tv) > 0;
 }
 
+// Name lookups: getaddrinfo on a thread of its own, waited for within the
+// bound and the stop flag. A lookup that outlives its wait finishes alone
+// and frees what it found; at most this many run at once in the process.
+constexpr LONG kLookupThreads = 16;
+constexpr DWORD kStopLookMs = 50;
+
+bool Stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
+
+DWORD MsLeft(TimePoint deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(left, kStopLookMs));
+}
+
+HANDLE LookupSlots() {
+    static const HANDLE slots = CreateSemaphoreW(nullptr, kLookupThreads, kLookupThreads, nullptr);
+    return slots;
+}
+
+struct NameLookup {
+    std::string host, service;
+    addrinfo hints{};
+    int status = EAI_AGAIN;
+    addrinfo* found = nullptr;
+    ScopedHandle done;
+    LONG refs = 2;  // the lookup's thread and its waiter
+    void Release() {
+        if (InterlockedDecrement(&refs) != 0) return;
+        if (found != nullptr) freeaddrinfo(found);
+        delete this;
+    }
+};
+
+DWORD WINAPI RunLookup(void* arg) {
+    auto* lookup = static_cast<NameLookup*>(arg);
+    lookup->status = getaddrinfo(lookup->host.c_str(), lookup->service.c_str(), &lookup->hints, &lookup->found);
+    SetEvent(lookup->done.Get());
+    ReleaseSemaphore(LookupSlots(), 1, nullptr);
+    lookup->Release();
+    return 0;
+}
+
+// 0 with *found, or a getaddrinfo error; *why says why when it is not the resolver's.
+int LookUp(const std::string& host, const std::string& service, const addrinfo& hints, TimePoint deadline,
+           const std::atomic<bool>* stop, addrinfo** found, std::string* why) {
+    for (;;) {
+        if (Stopped(stop)) return *why = "the command was told to stop", EAI_AGAIN;
+        if (WaitForSingleObject(LookupSlots(), MsLeft(deadline)) == WAIT_OBJECT_0) break;
+        if (MsLeft(deadline) == 0) return *why = "too many name lookups under way", EAI_AGAIN;
+    }
+    auto* lookup = new NameLookup;
+    lookup->host = host;
+    lookup->service = service;
+    lookup->hints = hints;
+    lookup->done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle thread(lookup->done ? CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr) : nullptr);
+    if (!thread) {
+        ReleaseSemaphore(LookupSlots(), 1, nullptr);
+        delete lookup;
+        return *why = "cannot start the name's lookup", EAI_AGAIN;
+    }
+    for (;;) {
+        if (WaitForSingleObject(lookup->done.Get(), MsLeft(deadline)) == WAIT_OBJECT_0) {
+            const int status = lookup->status;
+            *found = lookup->found;
+            lookup->found = nullptr;
+            lookup->Release();
+            return status;
+        }
+        if (Stopped(stop) || MsLeft(deadline) == 0) {
+            *why = Stopped(stop) ? "the command was told to stop" : "the name server did not answer in time";
+            lookup->Release();
+            return EAI_AGAIN;
+        }
+    }
+}
+
 std::string ErrorText(int code) {
     switch (code) {
         case WSAECONNRESET:
@@ -67,15 +145,22 @@ public:
     bool IsSerial() const override { return false; }
     bool SetSpeed(int, std::string*) override { return true; }
 
-    void DiscardInput() override {
+    std::size_t DiscardInput(std::vector<std::uint8_t>* kept) override {
+        std::size_t dropped = 0;
         char drain[256];
         for (int i = 0; i < kMaxDrainReads && !failed_; ++i) {
             const int n = recv(s_, drain, sizeof drain, 0);
-            if (n > 0) continue;
+            if (n > 0) {
+                dropped += static_cast<std::size_t>(n);
+                if (kept != nullptr && kept->size() < kKeptDiscard)
+                    kept->insert(kept->end(), drain, drain + std::min<std::size_t>(n, kKeptDiscard - kept->size()));
+                continue;
+            }
             if (n == 0) Fail("the printer closed the connection");
             if (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK) Fail(ErrorText(WSAGetLastError()));
             break;
         }
+        return dropped;
     }
 
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
@@ -176,7 +261,8 @@ SOCKET Connect(const addrinfo& a, TimePoint deadline, std::chrono::milliseconds 
 
 }  // namespace
 
-std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error) {
+std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::milliseconds connectTimeout, std::string* error,
+                                  const std::atomic<bool>* stop) {
     if (!StartWinsock(error)) return nullptr;
     const TimePoint deadline = SteadyClock::now() + connectTimeout;
     addrinfo hints{};
@@ -186,10 +272,16 @@ std::unique_ptr<Line> OpenTcpLine(const PortName& port, std::chrono::millisecond
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port.number);
-    const int resolved = getaddrinfo(port.host.c_str(), service.c_str(), &hints, &found);
+    // An address literal needs no lookup.
+    addrinfo literal = hints;
+    literal.ai_flags |= AI_NUMERICHOST;
+    int resolved = getaddrinfo(port.host.c_str(), service.c_str(), &literal, &found);
+    std::string why;
+    if (resolved != 0) resolved = LookUp(port.host, service, hints, deadline, stop, &found, &why);
     if (resolved != 0) {
-        *error =
-            "the name " + port.host + " resolves to no address (" + SystemMessage(static_cast<DWORD>(resolved)) + ")";
+        *error = Stopped(stop) ? "not connected: the command was told to stop"
+                               : "the name " + port.host + " resolves to no address (" +
+                                     (why.empty() ? SystemMessage(static_cast<DWORD>(resolved)) : why) + ")";
         return nullptr;
     }
     SOCKET s = INVALID_SOCKET;

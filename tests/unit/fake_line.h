@@ -30,7 +30,7 @@ public:
 
     bool IsSerial() const override { return serial_; }
     bool SetSpeed(int, std::string*) override { return true; }
-    void DiscardInput() override {}
+    std::size_t DiscardInput(std::vector<std::uint8_t>*) override { return 0; }
     bool Write(const std::uint8_t*, std::size_t, TimePoint, std::string*) override {
         ++writes;
         return true;
@@ -80,7 +80,7 @@ public:
     explicit LentLine(Line& line) : line_(line) {}
     bool IsSerial() const override { return line_.IsSerial(); }
     bool SetSpeed(int baud, std::string* error) override { return line_.SetSpeed(baud, error); }
-    void DiscardInput() override { line_.DiscardInput(); }
+    std::size_t DiscardInput(std::vector<std::uint8_t>* kept) override { return line_.DiscardInput(kept); }
     bool Write(const std::uint8_t* data, std::size_t size, TimePoint deadline, std::string* error) override {
         return line_.Write(data, size, deadline, error);
     }

@@ -1,5 +1,6 @@
 // The job runner between frames: once told to stop, no frame leaves, even
-// when the stop comes while it waits for a late answer to fall quiet.
+// when the stop comes while it waits for the answer an earlier frame with
+// the same code still owes.
 #include "cli/runner.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +23,11 @@ public:
     std::vector<Record> records;
 };
 
-TEST(Runner, AStopWhileTheLineFallsQuietSendsNoFrame) {
+TEST(Runner, AStopWhileAnOwedAnswerIsAwaitedSendsNoFrame) {
     FakeClock clock;
     FakeLine line(clock, true);
-    // No answer to the first frame, then a stream of noise: the runner waits
-    // for it to end before the next frame.
+    // No answer to the first frame, then noise: the second frame has the
+    // same code, and waits for the first one's answer first.
     for (int at = 150; at < 2000; at += 10) line.Arrive(at, {0x00});
     std::atomic<bool> stop{false};
     int reads = 0;

@@ -1,8 +1,9 @@
 #include "cli/port_resolve.h"
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "cli/line.h"
 #include "cli/tcp_address.h"
@@ -11,45 +12,40 @@ namespace morvane::cli {
 
 namespace {
 
-bool SameDevice(const std::string& a, const std::string& b) {
-    std::error_code ec1, ec2;
-    const auto ca = std::filesystem::weakly_canonical(a, ec1);
-    const auto cb = std::filesystem::weakly_canonical(b, ec2);
-    return ec1 || ec2 ? a == b : ca == cb;
+// One device under two names (a by-id link and its tty) is one port.
+std::string DeviceKey(const std::string& path) {
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : canonical.string();
 }
 
-// Host names in any letter case; a name and its address are not told apart
-// before the name is resolved.
-bool SameHost(std::string a, std::string b) {
-    const auto lower = [](std::string& s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    };
-    lower(a);
-    lower(b);
-    return a == b;
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
-bool SamePort(const PortName& a, const PortName& b) {
-    if (a.kind != b.kind) return false;
-    switch (a.kind) {
-        case PortName::Kind::Device: return SameDevice(a.text, b.text);
+// Equal for two names of one port, so that a hash set finds a port given
+// twice among thousands at once. Host names count in any letter case; a
+// name and its address are not told apart before the name is resolved.
+std::string PortKey(const PortName& port) {
+    const std::string kind(1, static_cast<char>('0' + static_cast<int>(port.kind)));
+    switch (port.kind) {
+        case PortName::Kind::Device: return kind + DeviceKey(port.text);
         case PortName::Kind::Com:
         case PortName::Kind::Usb:
-        case PortName::Kind::Lpt: return a.number == b.number;
-        case PortName::Kind::Tcp: return a.number == b.number && SameHost(a.host, b.host);
-        default: return a.text == b.text;
+        case PortName::Kind::Lpt: return kind + std::to_string(port.number);
+        case PortName::Kind::Tcp: return kind + std::to_string(port.number) + "@" + Lower(port.host);
     }
+    return kind + port.text;
 }
 
 }  // namespace
 
 std::vector<std::string> MatchNow(const std::vector<Selector>& selectors, const std::vector<PortInfo>& listed) {
     std::vector<std::string> names;
-    // One device under two names (a by-id link and its tty) is one port.
+    std::unordered_set<std::string> seen;
     const auto add = [&](const std::string& name) {
-        if (std::none_of(names.begin(), names.end(),
-                         [&](const std::string& n) { return n == name || SameDevice(n, name); }))
-            names.push_back(name);
+        if (seen.insert(DeviceKey(name)).second) names.push_back(name);
     };
     for (const Selector& s : selectors) {
         if (s.kind == Selector::Kind::Glob) {
@@ -66,6 +62,8 @@ ResolveStatus ResolvePorts(const std::vector<std::string>& names, std::vector<Po
                            std::vector<Resolution>* resolutions, std::string* error) {
     std::vector<PortInfo> listed;
     bool haveListed = false;
+    std::unordered_map<std::string, std::size_t> given;  // a port's key: its place in *ports
+    for (std::size_t i = 0; i < ports->size(); ++i) given.emplace(PortKey((*ports)[i]), i);
     for (const std::string& name : names) {
         std::vector<std::string> expanded{name};
         std::string bad;
@@ -102,10 +100,9 @@ ResolveStatus ResolvePorts(const std::vector<std::string>& names, std::vector<Po
                 return ResolveStatus::BadUsage;
             }
             // Two jobs on one printer would read each other's replies.
-            const auto earlier = std::find_if(ports->begin(), ports->end(),
-                                              [&](const PortName& other) { return SamePort(other, *port); });
-            if (earlier != ports->end()) {
-                *error = "port \"" + text + "\" is given twice (as \"" + earlier->text + "\")";
+            const auto [earlier, isNew] = given.emplace(PortKey(*port), ports->size());
+            if (!isNew) {
+                *error = "port \"" + text + "\" is given twice (as \"" + (*ports)[earlier->second].text + "\")";
                 return ResolveStatus::BadUsage;
             }
             ports->push_back(*port);

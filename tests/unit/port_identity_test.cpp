@@ -165,3 +165,25 @@ TEST_F(RecordedMachine, SelectorsNameThePortsOfAPrinter) {
 }
 
 }  // namespace
+
+TEST_F(RecordedMachine, APortGivenTwiceUnderAnyOfItsNamesIsRefused) {
+    const std::string tty = (root_ / "dev/ttyUSB0").string();
+    const std::string link = (root_ / "dev/serial/by-id/usb-Silicon_Labs_CP2102_0001-if00-port0").string();
+    const struct {
+        std::vector<std::string> names;
+        bool twice;
+    } cases[] = {
+        {{tty, link}, true},
+        {{"tcp://Printer.shop", "tcp://printer.SHOP:9100"}, true},
+        {{"tcp://[::1]", "tcp://[::1]:9100"}, true},
+        {{"tcp://printer.shop:9100", "tcp://printer.shop:9101"}, false},
+        {{"tcp://127.0.0.1", "tcp://127.0.0.2", "USB1:", "USB2:"}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<PortName> ports;
+        std::string error;
+        const ResolveStatus status = ResolvePorts(c.names, &ports, nullptr, &error);
+        EXPECT_EQ(status, c.twice ? ResolveStatus::BadUsage : ResolveStatus::Ok) << c.names[0] << ": " << error;
+        EXPECT_EQ(error.find("given twice") != std::string::npos, c.twice) << c.names[0] << ": " << error;
+    }
+}

@@ -91,7 +91,7 @@ ResolveStatus ResolvePorts(const std::vector<std::string>& names, std::vector<Po
             if (!port) {
                 *error = "port \"" + text +
                          "\" names no port (a device path, COMn, USBn:, LPTn, tcp://HOST[:PORT], or a selector: " +
-                         "usb:VVVV:PPPP[:SERIAL], bt:ADDRESS, a glob)";
+                         "usb:VVVV:PPPP[:SERIAL], usb:VVVV:*, bt:ADDRESS, a glob)";
                 return ResolveStatus::BadUsage;
             }
             std::string why;

@@ -42,8 +42,10 @@ bool ParseUsb(std::string_view rest, Selector* s) {
         product = product.substr(0, serialAt);
         if (s->serial.empty()) return false;
     }
-    if (vendor.size() != kIdDigits || product.size() != kIdDigits || !IsHex(vendor) || !IsHex(product)) return false;
+    if (vendor.size() != kIdDigits || !IsHex(vendor)) return false;
     s->vendorId = Lower(vendor);
+    if (product == "*") return true;  // every product of the maker
+    if (product.size() != kIdDigits || !IsHex(product)) return false;
     s->productId = Lower(product);
     return true;
 }
@@ -93,7 +95,8 @@ std::optional<Selector> ParseSelector(std::string_view text, std::string* error)
     if (lower.rfind(kUsb, 0) == 0) {
         s.kind = Selector::Kind::Usb;
         if (ParseUsb(text.substr(kUsb.size()), &s)) return s;
-        *error = "selector \"" + s.text + "\" is not usb:VVVV:PPPP or usb:VVVV:PPPP:SERIAL (four hex digits each)";
+        *error = "selector \"" + s.text +
+                 "\" is not usb:VVVV:PPPP, usb:VVVV:PPPP:SERIAL or usb:VVVV:* (four hex digits each)";
         return std::nullopt;
     }
     if (lower.rfind(kBluetooth, 0) == 0) {
@@ -112,7 +115,7 @@ bool Matches(const Selector& s, const PortInfo& port) {
     const PortIdentity& id = port.identity;
     switch (s.kind) {
         case Selector::Kind::Usb:
-            return Lower(id.vendorId) == s.vendorId && Lower(id.productId) == s.productId &&
+            return Lower(id.vendorId) == s.vendorId && (s.productId.empty() || Lower(id.productId) == s.productId) &&
                    (s.serial.empty() || id.serial == s.serial);
         case Selector::Kind::Bluetooth: return port.kind == PortClass::Bluetooth && Upper(id.btAddress) == s.address;
         case Selector::Kind::Glob:

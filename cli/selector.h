@@ -1,6 +1,7 @@
 // Ports named by who they are rather than where they hang today:
 //   usb:VVVV:PPPP          every port of that USB vendor and product id
 //   usb:VVVV:PPPP:SERIAL   the one with that serial number
+//   usb:VVVV:*             every port of that vendor, whatever the product
 //   bt:AA:BB:CC:DD:EE:FF   the rfcomm port bound to that Bluetooth address
 //   a glob                 every path that matches, such as
 //                          /dev/serial/by-id/usb-*Printer*
@@ -17,7 +18,7 @@ struct Selector {
     enum class Kind { Usb, Bluetooth, Glob } kind = Kind::Glob;
     std::string text;       // as given
     std::string vendorId;   // Usb: four hex digits, lower case
-    std::string productId;  // Usb
+    std::string productId;  // Usb: empty for every product
     std::string serial;     // Usb: empty for every serial number
     std::string address;    // Bluetooth: upper case
 };

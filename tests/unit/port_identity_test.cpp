@@ -152,9 +152,15 @@ TEST_F(RecordedMachine, SelectorsNameThePortsOfAPrinter) {
         const char* selector;
         std::vector<std::string> ports;
     } cases[] = {
-        {"usb:0416:5011", {"/dev/ttyACM0", "USB1:"}}, {"USB:0416:5011:PRN43", {"USB1:"}},
-        {"usb:10C4:EA60", {"/dev/ttyUSB0"}},          {"usb:0416:5011:NOPE", {}},
-        {"bt:00:1b:dc:0f:11:22", {"/dev/rfcomm0"}},   {"bt:00:1B:DC:0F:11:23", {}},
+        {"usb:0416:5011", {"/dev/ttyACM0", "USB1:"}},
+        {"USB:0416:5011:PRN43", {"USB1:"}},
+        {"usb:10C4:EA60", {"/dev/ttyUSB0"}},
+        {"usb:0416:5011:NOPE", {}},
+        {"bt:00:1b:dc:0f:11:22", {"/dev/rfcomm0"}},
+        {"bt:00:1B:DC:0F:11:23", {}},
+        {"usb:0416:*", {"/dev/ttyACM0", "USB1:"}},
+        {"usb:10c4:*", {"/dev/ttyUSB0"}},
+        {"usb:1a86:*", {}},
     };
     for (const auto& c : cases) {
         std::string error;

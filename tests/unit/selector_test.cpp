@@ -8,8 +8,9 @@ namespace {
 using namespace morvane::cli;
 
 TEST(Selector, MalformedOnesAreToldAndPlainNamesAreNone) {
-    for (const char* bad : {"usb:", "usb:416:5011", "usb:0416", "usb:0416:50g1", "usb:0416:5011:", "bt:00:11:22",
-                            "bt:00:11:22:33:44:5", "bt:00-11-22-33-44-55", "bt:00:11:22:33:44:55:66"}) {
+    for (const char* bad :
+         {"usb:", "usb:416:5011", "usb:0416", "usb:0416:50g1", "usb:0416:5011:", "usb:0416:5*", "usb:*:5011",
+          "usb:0416:**", "bt:00:11:22", "bt:00:11:22:33:44:5", "bt:00-11-22-33-44-55", "bt:00:11:22:33:44:55:66"}) {
         std::string error;
         EXPECT_FALSE(ParseSelector(bad, &error).has_value()) << bad;
         EXPECT_NE(error.find(bad), std::string::npos) << bad << ": " << error;
@@ -18,6 +19,27 @@ TEST(Selector, MalformedOnesAreToldAndPlainNamesAreNone) {
         std::string error;
         EXPECT_FALSE(ParseSelector(plain, &error).has_value()) << plain;
         EXPECT_TRUE(error.empty()) << plain << ": " << error;
+    }
+}
+
+TEST(Selector, AUsbSelectorNamesAMakerAProductAndASerial) {
+    const struct {
+        const char* text;
+        const char* vendor;
+        const char* product;
+        const char* serial;
+    } cases[] = {
+        {"usb:0416:5011", "0416", "5011", ""},
+        {"USB:10C4:EA60:PRN42", "10c4", "ea60", "PRN42"},
+        {"usb:0416:*", "0416", "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto s = ParseSelector(c.text, &error);
+        ASSERT_TRUE(s.has_value()) << c.text << ": " << error;
+        EXPECT_EQ(s->vendorId, c.vendor) << c.text;
+        EXPECT_EQ(s->productId, c.product) << c.text;
+        EXPECT_EQ(s->serial, c.serial) << c.text;
     }
 }
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Makes the release packages from the project's one version:
 #   build/win/packages/Morvane-<version>-win64.zip   the Windows folder
+#   build/win/packages/Morvane-<version>-x64.msi     the same files as an installer
 #   build/native/packages/morvane-cli_<version>_<arch>.deb
 # Builds the tree first when it has not been built.
 set -e
@@ -18,6 +19,10 @@ need dpkg-shlibdeps dpkg-dev
 need gzip gzip
 need unzip unzip
 need dpkg-deb dpkg
+need wixl wixl
+need msibuild msitools
+need msiinfo msitools
+version=$(sed -n 's/^project(Morvane VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 
 "$top/scripts/build.sh" >/dev/null
 
@@ -47,9 +52,17 @@ check() {   # check PACKAGE LISTING FILE...
 zip=$(ls "$build"/win/packages/*.zip)
 check "$zip" "$(unzip -Z1 "$zip")" Morvane.exe TarnPortDll.dll SkinPlusPlusDLL.dll XPCorona.ssk \
   morvane-cli.exe README.txt
+# The installer holds exactly the zip's files.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+unzip -q "$zip" -d "$unpacked"
+msi="$build/win/packages/Morvane-$version-x64.msi"
+"$top/packaging/windows/make-msi.sh" "$version" "$unpacked/Morvane-$version-win64" "$msi"
+check "$msi" "$(msiinfo export "$msi" File | cut -f3)" Morvane.exe TarnPortDll.dll SkinPlusPlusDLL.dll \
+  XPCorona.ssk morvane-cli.exe README.txt
 deb=$(ls "$build"/native/packages/*.deb)
 check "$deb" "$(dpkg-deb -c "$deb")" /usr/bin/morvane-cli /usr/bin/virtual-printer \
   /usr/share/man/man1/morvane-cli.1.gz /usr/share/man/man1/virtual-printer.1.gz \
   /usr/share/bash-completion/completions/morvane-cli /usr/share/doc/morvane-cli/copyright \
   /usr/share/ansible/plugins/modules/morvane_printer.py
-ls -l "$zip" "$deb"
+ls -l "$zip" "$msi" "$deb"

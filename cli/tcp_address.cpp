@@ -50,10 +50,19 @@ std::optional<TcpAddress> ParseTcpAddress(std::string_view text, std::string* wh
             return std::nullopt;
         }
         address.host = std::string(rest.substr(1, close - 1));
-        if (address.host.empty() || !std::all_of(address.host.begin(), address.host.end(), IsV6Char) ||
-            address.host.find(':') == std::string::npos) {
-            *why = "\"" + address.host + "\" is no IPv6 address";
+        // A link-local address needs its interface: fe80::1%eth0, fe80::1%2.
+        const std::size_t percent = address.host.find('%');
+        const std::string_view v6 = std::string_view(address.host).substr(0, percent);
+        if (v6.empty() || !std::all_of(v6.begin(), v6.end(), IsV6Char) || v6.find(':') == std::string::npos) {
+            *why = "\"" + std::string(v6) + "\" is no IPv6 address";
             return std::nullopt;
+        }
+        if (percent != std::string::npos) {
+            const std::string_view scope = std::string_view(address.host).substr(percent + 1);
+            if (scope.empty() || !std::all_of(scope.begin(), scope.end(), IsNameChar)) {
+                *why = "\"" + std::string(scope) + "\" after % is no network interface (fe80::1%eth0, fe80::1%2)";
+                return std::nullopt;
+            }
         }
         rest = rest.substr(close + 1);
         if (!rest.empty()) {

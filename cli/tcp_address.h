@@ -1,8 +1,9 @@
 // Network printers as the command names them: tcp://HOST[:PORT], the raw
 // socket such printers take the byte stream on (port 9100 by convention).
 // HOST is a name, an IPv4 address or an IPv6 address in brackets
-// (tcp://[::1]:9100). Only the text is read here; names are resolved when
-// the line opens.
+// (tcp://[::1]:9100), with the interface of a link-local one after a %
+// (tcp://[fe80::1%eth0]:9100, or its number: %2). Only the text is read
+// here; names and interfaces are resolved when the line opens.
 #pragma once
 #include <optional>
 #include <string>
@@ -13,7 +14,7 @@ namespace morvane::cli {
 constexpr int kPrinterTcpPort = 9100;
 
 struct TcpAddress {
-    std::string host;  // without the brackets of an IPv6 address
+    std::string host;  // without the brackets of an IPv6 address, with its %scope
     int port = kPrinterTcpPort;
 };
 

@@ -6,6 +6,7 @@
 #include "cli/net_range.h"
 #include "cli/port_name.h"
 #include "cli/selector.h"
+#include "libs/common/socket_address.h"
 
 namespace {
 
@@ -17,9 +18,10 @@ TEST(TcpPortNames, HostAndPortAsGiven) {
         const char* host;
         int port;
     } cases[] = {
-        {"tcp://127.0.0.5", "127.0.0.5", 9100},  {"TCP://printer-3.shop:9101", "printer-3.shop", 9101},
-        {"tcp://[::1]:9100", "::1", 9100},       {"tcp://[fe80::1]", "fe80::1", 9100},
-        {"tcp://till_2:65535", "till_2", 65535},
+        {"tcp://127.0.0.5", "127.0.0.5", 9100},   {"TCP://printer-3.shop:9101", "printer-3.shop", 9101},
+        {"tcp://[::1]:9100", "::1", 9100},        {"tcp://[fe80::1]", "fe80::1", 9100},
+        {"tcp://till_2:65535", "till_2", 65535},  {"tcp://[fe80::1%eth0]:9100", "fe80::1%eth0", 9100},
+        {"tcp://[fe80::1%2]", "fe80::1%2", 9100},
     };
     for (const auto& c : cases) {
         const auto port = ParsePortName(c.text);
@@ -48,6 +50,9 @@ TEST(TcpPortNames, BadOnesSayWhy) {
         {"tcp://[::1", "closing bracket"},
         {"tcp://[::1]9100", ":PORT or nothing"},
         {"tcp://[printer]:9100", "no IPv6 address"},
+        {"tcp://[%eth0]:9100", "\"\" is no IPv6 address"},
+        {"tcp://[fe80::1%]:9100", "\"\" after % is no network interface"},
+        {"tcp://[fe80::1%eth/0]", "\"eth/0\" after %"},
         {"tcp://host:0", "\"0\" is not a number from 1 to 65535"},
         {"tcp://host:65536", "\"65536\""},
         {"tcp://host:09100", "\"09100\""},
@@ -59,6 +64,28 @@ TEST(TcpPortNames, BadOnesSayWhy) {
     for (const auto& c : cases) {
         EXPECT_FALSE(ParsePortName(c.text).has_value()) << c.text;
         EXPECT_NE(WhyNoPort(c.text).find(c.says), std::string::npos) << c.text << ": " << WhyNoPort(c.text);
+    }
+}
+
+TEST(TcpPortNames, AnInterfaceAfterALinkLocalAddressIsItsScope) {
+    const struct {
+        const char* host;
+        bool known;
+        unsigned scope;
+    } cases[] = {
+        {"fe80::1", true, 0},    {"fe80::1%lo", true, if_nametoindex("lo")},
+        {"fe80::1%2", true, 2},  {"fe80::1%no-such-if9", false, 0},
+        {"fe80::1%0", false, 0},
+    };
+    for (const auto& c : cases) {
+        sockaddr_storage storage;
+        socklen_t size = 0;
+        ASSERT_EQ(morvane::SocketAddressOf(c.host, 9100, &storage, &size), c.known) << c.host;
+        if (!c.known) continue;
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        EXPECT_EQ(v6.sin6_family, AF_INET6) << c.host;
+        EXPECT_EQ(v6.sin6_scope_id, c.scope) << c.host;
+        EXPECT_EQ(ntohs(v6.sin6_port), 9100) << c.host;
     }
 }
 

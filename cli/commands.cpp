@@ -163,6 +163,58 @@ bool Ports(const Options& o, std::vector<PortName>* ports, int* status) {
     return true;
 }
 
+void WarnTorn(const Journal& journal);
+
+// Records for the keys of every port as the user named it, before the
+// ports are resolved: what a stop before the run writes, so that every key
+// has its record from the command's first moment.
+std::vector<Record> PendingRecords(const std::string& port, const std::vector<Request>& requests, std::size_t place) {
+    std::vector<Record> records;
+    records.reserve(requests.size());
+    for (const Request& r : requests) {
+        Record record;
+        record.port = port;
+        record.key = std::string(r.setting->key);
+        record.value = r.read ? std::string() : ExpandPlace(r.value, place);
+        record.read = r.read;
+        records.push_back(record);
+    }
+    return records;
+}
+
+// Told to stop before the run began: every key gets its not-sent record.
+int StoppedBeforeTheRun(Ledger& ledger, StopControl& stop) {
+    ledger.Close("the command was interrupted");
+    stop.EndRun();
+    return TheConsole().Failed() ? kExitOutputFailed : stop.SignalStatus();
+}
+
+bool Stopping(const StopControl& stop) { return stop.Flag().load(); }
+
+// Opens the journal, waiting (bounded, and while not told to stop) for a
+// lock another program holds; the command says whom it waits for.
+std::unique_ptr<Journal> OpenJournal(const std::string& path, StopControl& stop, int* status) {
+    JournalOpening opening;
+    opening.stop = &stop.Flag();
+    opening.onWait = [&](const std::string& holder) {
+        TheConsole().Err("morvane-cli: the journal " + path + " is locked" + (holder.empty() ? "" : " by " + holder) +
+                         "; waiting for it up to " + std::to_string(kJournalLockBound.count() / 1000) + " s");
+    };
+    JournalOpened opened = JournalOpened::Refused;
+    std::string error;
+    std::unique_ptr<Journal> journal = Journal::Open(path, opening, &opened, &error);
+    switch (opened) {
+        case JournalOpened::Open: WarnTorn(*journal); break;
+        case JournalOpened::Refused: *status = Usage(error); break;
+        case JournalOpened::InUse:
+            TheConsole().Err("morvane-cli: " + error + "; nothing was sent");
+            *status = kExitFailed;
+            break;
+        case JournalOpened::Stopped: *status = stop.SignalStatus(); break;
+    }
+    return journal;
+}
+
 void WarnTorn(const Journal& journal) {
     if (journal.TornLines() == 0) return;
     TheConsole().Err("morvane-cli: " + journal.Path() + ": skipped " + std::to_string(journal.TornLines()) +
@@ -176,14 +228,26 @@ int RunProbe(const Options& o, StopControl& stop) {
     if (!o.net.empty()) return RunNetProbe(o, run, stop);
     std::vector<PortName> ports;
     std::string error;
-    if (!Ports(o, &ports, &status)) return status;
+    Request address;
+    PlanGet("bt-address", "probe", &address, &error);
+    Ledger early([&](const Record& r) { TheConsole().Out(FormatProbe(r, o.json)); });
+    for (std::size_t i = 0; i < o.ports.size(); ++i) early.Add(PendingRecords(o.ports[i], {address}, i + 1));
+    if (!o.dryRun) stop.BeginRun(early);
+    if (!Ports(o, &ports, &status)) {
+        stop.EndRun();
+        return status;
+    }
+    if (Stopping(stop)) return StoppedBeforeTheRun(early, stop);
     if (ports.empty()) {
         // Only where printers are plugged in: never a console or a modem.
         for (const PortInfo& info : ListPorts())
             if (ProbedByDefault(info.kind))
                 if (const auto p = ParsePortName(info.name)) ports.push_back(*p);
-        if (ports.empty())
+        if (Stopping(stop)) return StoppedBeforeTheRun(early, stop);
+        if (ports.empty()) {
+            stop.EndRun();
             return Usage("no USB-serial, CDC-ACM, Bluetooth or USB printer port found to probe; name one with --port");
+        }
     }
     Request request;
     Step step;
@@ -222,16 +286,28 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     if (!BuildRequests(command, o, &requests, &error)) return Usage(error);
     if (requests.empty())
         return Usage(command == "apply" ? o.profile + ": no settings in it" : "nothing to " + command);
-    std::vector<PortName> ports;
-    if (!Ports(o, &ports, &status)) return status;
-    if (ports.empty() && !o.dryRun) return Usage("no port given (-p PORT)");
-    // A journaled job ends with what the printer says it is.
+    if (o.ports.empty() && !o.dryRun) return Usage("no port given (-p PORT)");
+    // From here on a stop gives every key its record, before the run too.
+    std::vector<Request> recorded = requests;
     if (!o.journal.empty())
         for (const char* key : {"bt-address", "bt-name"}) {
             Request read;
             PlanGet(key, "--journal", &read, &error);
-            requests.push_back(read);
+            recorded.push_back(read);
         }
+    Ledger early([&](const Record& r) { TheConsole().Out(FormatRecord(r, o.json)); });
+    for (std::size_t i = 0; i < o.ports.size(); ++i) early.Add(PendingRecords(o.ports[i], recorded, i + 1));
+    if (!o.dryRun) stop.BeginRun(early);
+    const auto leave = [&](int result) {
+        stop.EndRun();
+        return result;
+    };
+    std::vector<PortName> ports;
+    if (!Ports(o, &ports, &status)) return leave(status);
+    if (Stopping(stop)) return StoppedBeforeTheRun(early, stop);
+    if (ports.empty() && !o.dryRun) return leave(Usage("no port given (-p PORT)"));
+    // A journaled job ends with what the printer says it is.
+    requests = recorded;
 
     // Every printer's frames are made, and every text checked, before
     // anything is sent.
@@ -243,7 +319,7 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
             Step step;
             if (!PrepareStep(r, i + 1, run.codePage, &step, &error)) {
                 const std::string where = ports.size() > 1 ? " (printer " + std::to_string(i + 1) + ")" : "";
-                return Usage(r.origin + ": " + error + where);
+                return leave(Usage(r.origin + ": " + error + where));
             }
             steps[i].push_back(step);
         }
@@ -257,15 +333,22 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
 
     std::unique_ptr<Journal> journal;
     if (!o.journal.empty()) {
-        if (!(journal = Journal::Open(o.journal, &error))) return Usage(error);
-        WarnTorn(*journal);
+        journal = OpenJournal(o.journal, stop, &status);
+        if (Stopping(stop)) return StoppedBeforeTheRun(early, stop);
+        if (!journal && status == kExitFailed) {
+            early.Close("the journal is in use");  // a failure of the run: every key is told
+            return leave(TheConsole().Failed() ? kExitOutputFailed : status);
+        }
+        if (!journal) return leave(status);
     }
+    const std::vector<PortInfo> listed = journal ? ListPorts() : std::vector<PortInfo>{};
+    if (Stopping(stop)) return StoppedBeforeTheRun(early, stop);
 
+    // The run's own records, port by port; a stop from here on is the run's.
     Ledger ledger([&](const Record& r) { TheConsole().Out(FormatRecord(r, o.json)); });
     std::vector<JobSink*> sinks;
     for (std::size_t i = 0; i < ports.size(); ++i) sinks.push_back(&ledger.Add(BlankRecords(ports[i].text, steps[i])));
     std::vector<PrinterSpeed> speeds(ports.size());
-    const std::vector<PortInfo> listed = journal ? ListPorts() : std::vector<PortInfo>{};
     std::atomic<bool> unrecorded{false};
     stop.BeginRun(ledger);
     RunPorts(ports, o, [&](std::size_t i) {
@@ -325,9 +408,8 @@ int RunWatch(const Options& o, StopControl& stop) {
     station.probe = o.probe;
     station.json = o.json;
     // The journal is there and ours before any printer is taken.
-    std::unique_ptr<Journal> journal = Journal::Open(o.journal, &error);
-    if (!journal) return Usage(error);
-    WarnTorn(*journal);
+    std::unique_ptr<Journal> journal = OpenJournal(o.journal, stop, &status);
+    if (!journal) return status;
     const std::unique_ptr<PortEvents> events = PortEvents::Open();
     TheConsole().Err("morvane-cli: waiting for printers (Ctrl-C stops once the jobs under way are done)");
     const int result = RunStation(station, *journal, stop, *events);

@@ -13,6 +13,10 @@ namespace {
 
 using nlohmann::json;
 
+// 2^53 - 1: a number past it may come back from a JSON reader as another,
+// and a number that repeats is a label printed twice.
+constexpr long long kLargestNumber = (1LL << 53) - 1;
+
 std::string Text(const json& record, const char* key) {
     const auto it = record.find(key);
     return it != record.end() && it->is_string() ? it->get<std::string>() : std::string();
@@ -181,17 +185,51 @@ JournalRecord IdentityObject(const PortInfo& port) {
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string* error) {
+    JournalOpened opened = JournalOpened::Refused;
+    return Open(path, {}, &opened, error);
+}
+
+std::unique_ptr<Journal> Journal::Open(const std::string& path, const JournalOpening& opening, JournalOpened* opened,
+                                       std::string* error) {
+    *opened = JournalOpened::Refused;
     std::unique_ptr<JournalFile> file = JournalFile::Open(path, error);
     if (!file) return nullptr;
     std::unique_ptr<Journal> journal(new Journal(std::move(file), path));
-    if (!journal->file_->Lock(error)) return nullptr;
+    *opened = journal->Lock(opening, error);
+    if (*opened != JournalOpened::Open) return nullptr;
+    *opened = JournalOpened::Refused;
     const bool read = journal->CatchUp(error);
     journal->file_->Unlock();
     if (!read) {
         *error = path + ": " + *error + "; not a journal to add to";
         return nullptr;
     }
+    *opened = JournalOpened::Open;
     return journal;
+}
+
+JournalOpened Journal::Lock(const JournalOpening& opening, std::string* error) {
+    constexpr auto kTry = std::chrono::milliseconds(20);
+    const auto giveUp = std::chrono::steady_clock::now() + kJournalLockBound;
+    std::string holder;
+    for (bool told = false;;) {
+        bool held = false;
+        if (file_->TryLock(&held, error)) return JournalOpened::Open;
+        if (!held) return JournalOpened::Refused;
+        if (!told) {
+            told = true;
+            holder = file_->Holder();
+            if (opening.onWait) opening.onWait(holder);
+        }
+        if (opening.stop != nullptr && opening.stop->load()) return JournalOpened::Stopped;
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            const std::string now = file_->Holder();
+            *error = "the journal " + path_ + " is in use" + (now.empty() ? "" : " by " + now) +
+                     ": its lock was held for " + std::to_string(kJournalLockBound.count() / 1000) + " s";
+            return JournalOpened::InUse;
+        }
+        PauseMs(static_cast<unsigned>(kTry.count()));
+    }
 }
 
 bool Journal::CatchUp(std::string* error) {
@@ -219,7 +257,7 @@ bool Journal::AppendLocked(const JournalRecord& record, std::string* error) {
 
 bool Journal::Claim(long long start, const std::string& port, long long* n, std::string* error) {
     std::lock_guard<Mutex> one(mu_);
-    if (!file_->Lock(error)) return false;
+    if (Lock({}, error) != JournalOpened::Open) return false;
     bool ok = CatchUp(error);
     if (ok) {
         *n = std::max(scan_.highest + 1, start);
@@ -236,7 +274,7 @@ bool Journal::Claim(long long start, const std::string& port, long long* n, std:
 
 bool Journal::Write(const JournalRecord& record, std::string* error) {
     std::lock_guard<Mutex> one(mu_);
-    if (!file_->Lock(error)) return false;
+    if (Lock({}, error) != JournalOpened::Open) return false;
     const bool ok = AppendLocked(record, error);
     file_->Unlock();
     return ok;

@@ -14,7 +14,10 @@
 // record starts on a line of its own. Any other line that is not one of
 // these records makes the file no journal of ours.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -78,10 +81,30 @@ JournalRecord NewRecord(const std::string& type);
 void StampRecord(JournalRecord* record);
 JournalRecord IdentityObject(const PortInfo& port);
 
+// The longest wait for the journal's lock: a claim takes milliseconds, so
+// a lock held longer is a stuck or paused program.
+constexpr std::chrono::milliseconds kJournalLockBound{15000};
+
+// How opening a journal waits for its lock.
+struct JournalOpening {
+    const std::atomic<bool>* stop = nullptr;  // set: stop waiting
+    // Told once, when the journal is found locked: who holds it (or empty).
+    std::function<void(const std::string& holder)> onWait;
+};
+
+enum class JournalOpened {
+    Open,
+    Refused,  // cannot be opened or created, or is not a journal of ours
+    InUse,    // another program held its lock for kJournalLockBound
+    Stopped,  // told to stop while waiting
+};
+
 class Journal {
 public:
     // Opens or creates it and reads it through; refuses one that is not ours.
     static std::unique_ptr<Journal> Open(const std::string& path, std::string* error);
+    static std::unique_ptr<Journal> Open(const std::string& path, const JournalOpening& opening, JournalOpened* opened,
+                                         std::string* error);
 
     // The next number (one past the highest, at least `start`), claimed by
     // a record synced before this returns.
@@ -94,6 +117,8 @@ public:
 
 private:
     Journal(std::unique_ptr<JournalFile> file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+    // Waits, bounded, for the file's lock.
+    JournalOpened Lock(const JournalOpening& opening, std::string* error);
     bool CatchUp(std::string* error);  // what other stations wrote; with the lock held
     bool AppendLocked(const JournalRecord& record, std::string* error);
 

@@ -16,10 +16,14 @@ public:
     static std::unique_ptr<JournalFile> Open(const std::string& path, std::string* error);
     virtual ~JournalFile() = default;
 
-    // Waits (bounded) for the file's exclusive lock, shared by every station
-    // on the file, wherever it runs.
-    virtual bool Lock(std::string* error) = 0;
+    // Takes the file's exclusive lock, shared by every station on the file
+    // wherever it runs, if it is free: false with *held when another
+    // process has it, else with the reason in *error.
+    virtual bool TryLock(bool* held, std::string* error) = 0;
     virtual void Unlock() = 0;
+    // Who holds the lock now, as "NAME (pid N)"; empty where the system
+    // cannot tell.
+    virtual std::string Holder() = 0;
 
     virtual std::uint64_t Size() = 0;
     // Everything from `offset` to the end.

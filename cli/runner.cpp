@@ -167,7 +167,8 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
     JobEnd end;
     const TimePoint start = clock.Now();
     std::string error;
-    std::unique_ptr<Line> line = open(port, options.baud, &error);
+    // Told to stop before the job began: the line is not even opened.
+    std::unique_ptr<Line> line = StopRequested(options) ? nullptr : open(port, options.baud, &error);
     if (!line) {
         // Nothing was sent. The time is the opening's: a connection or a
         // name's lookup may take all of its bound.

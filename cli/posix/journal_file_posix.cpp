@@ -10,13 +10,11 @@
 
 #include "cli/journal_file.h"
 #include "cli/platform.h"
+#include "cli/posix/lock_holders.h"
 
 namespace morvane::cli {
 
 namespace {
-
-constexpr unsigned kLockTryMs = 20;
-constexpr unsigned kLockWaitMs = 10000;  // a claim takes milliseconds; longer is a stuck station
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -25,23 +23,23 @@ public:
     PosixJournalFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~PosixJournalFile() override { close(fd_); }
 
-    bool Lock(std::string* error) override {
-        for (unsigned waited = 0;; waited += kLockTryMs) {
-            if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                *error = Errno("cannot lock " + path_);
-                return false;
-            }
-            if (waited >= kLockWaitMs) {
-                *error = "cannot lock " + path_ + ": another process has held it for " +
-                         std::to_string(kLockWaitMs / 1000) + " s";
-                return false;
-            }
-            PauseMs(kLockTryMs);
+    bool TryLock(bool* held, std::string* error) override {
+        *held = false;
+        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EWOULDBLOCK || errno == EINTR) {
+            *held = true;
+        } else {
+            *error = Errno("cannot lock " + path_);
         }
+        return false;
     }
 
     void Unlock() override { flock(fd_, LOCK_UN); }
+
+    std::string Holder() override {
+        struct stat st {};
+        return fstat(fd_, &st) == 0 ? FlockHolder(st.st_dev, st.st_ino) : std::string();
+    }
 
     std::uint64_t Size() override {
         struct stat st {};

@@ -12,8 +12,6 @@ namespace morvane::cli {
 
 namespace {
 
-constexpr unsigned kLockTryMs = 20;
-constexpr unsigned kLockWaitMs = 10000;
 // The lock is taken on one byte far past the end: a lock on the records
 // themselves would keep every reader out while it is held.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
@@ -29,17 +27,21 @@ class WindowsJournalFile : public JournalFile {
 public:
     WindowsJournalFile(HANDLE h, std::string path) : file_(h), h_(h), path_(std::move(path)) {}
 
-    bool Lock(std::string* error) override {
-        for (unsigned waited = 0;; waited += kLockTryMs) {
-            OVERLAPPED place = LockPlace();
-            if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) return true;
-            if (waited >= kLockWaitMs) {
-                *error = "cannot lock " + path_ + ": " + SystemMessage(GetLastError());
-                return false;
-            }
-            PauseMs(kLockTryMs);
+    bool TryLock(bool* held, std::string* error) override {
+        *held = false;
+        OVERLAPPED place = LockPlace();
+        if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) return true;
+        const DWORD code = GetLastError();
+        if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
+            *held = true;
+        } else {
+            *error = "cannot lock " + path_ + ": " + SystemMessage(code);
         }
+        return false;
     }
+
+    // Windows does not say which process holds a byte-range lock.
+    std::string Holder() override { return {}; }
 
     void Unlock() override {
         OVERLAPPED place = LockPlace();

@@ -1,0 +1,15 @@
+// Who holds a lock: what a message about a busy journal or port names, as
+// "ModemManager (pid 812)". Read from /proc; empty where it cannot tell.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+
+namespace morvane::cli {
+
+// "NAME (pid N)", or "pid N" when the name cannot be read.
+std::string ProcessText(pid_t pid);
+// The process holding a flock(2) or POSIX lock on the file (device and inode).
+std::string FlockHolder(dev_t device, ino_t inode);
+
+}  // namespace morvane::cli

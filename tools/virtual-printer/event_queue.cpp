@@ -34,7 +34,7 @@ void EventQueue::DropWrites() {
 std::size_t EventQueue::TakeDropped() { return std::exchange(dropped_, 0); }
 
 void ScheduleAnswer(EventQueue* queue, EventQueue::Clock::time_point base, ShapedReply shaped,
-                    std::optional<int> newBaud) {
+                    std::optional<int> newBaud, std::uint64_t answerOf, std::size_t ownPiece) {
     if (shaped.hangup) {
         Event event;
         event.kind = Event::kHangup;
@@ -42,9 +42,11 @@ void ScheduleAnswer(EventQueue* queue, EventQueue::Clock::time_point base, Shape
         queue->Schedule(base + shaped.hangupAt, std::move(event));
     }
     Offset lastPiece{0};
-    for (Piece& piece : shaped.pieces) {
+    for (std::size_t i = 0; i < shaped.pieces.size(); ++i) {
+        Piece& piece = shaped.pieces[i];
         Event event;
         event.bytes = std::move(piece.bytes);
+        if (i == ownPiece) event.answerOf = answerOf;
         lastPiece = std::max(lastPiece, piece.at);
         queue->Schedule(base + piece.at, std::move(event));
     }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 
@@ -15,9 +16,10 @@ namespace vprinter {
 
 struct Event {
     enum Kind { kWrite, kHangup, kReopen, kSetSpeed } kind = kWrite;
-    Bytes bytes;             // kWrite
-    int reopenAfterMs = -1;  // kHangup
-    int baud = 0;            // kSetSpeed
+    Bytes bytes;                 // kWrite
+    int reopenAfterMs = -1;      // kHangup
+    int baud = 0;                // kSetSpeed
+    std::uint64_t answerOf = 0;  // kWrite: completes the own answer of this chaos entry
 };
 
 class EventQueue {
@@ -51,7 +53,8 @@ private:
 // complete): its pieces, or the hang-up its fault asks for, and, when the
 // printer took a new speed, the change once the answer's last piece is out
 // (the answer leaves at the old speed).
+// `answerOf`: the chaos entry whose own answer the piece at `ownPiece` completes.
 void ScheduleAnswer(EventQueue* queue, EventQueue::Clock::time_point base, ShapedReply shaped,
-                    std::optional<int> newBaud);
+                    std::optional<int> newBaud, std::uint64_t answerOf = 0, std::size_t ownPiece = SIZE_MAX);
 
 }  // namespace vprinter

@@ -4,23 +4,26 @@
 #include "virtual_printer.h"
 
 #include <algorithm>
-#include <optional>
 
 namespace vprinter {
 
 void VirtualPrinter::Schedule(Clock::time_point when, Event event) {
-    events_.Schedule(when, std::move(event));
+    core_.events.Schedule(when, std::move(event));
     Wake();
 }
 
 void VirtualPrinter::ReportDroppedEvents() {
-    const std::size_t dropped = events_.TakeDropped();
+    const std::size_t dropped = core_.events.TakeDropped();
     if (dropped == 0) return;
     Log("too many answers waiting: dropped the " + std::to_string(dropped) + " oldest");
 }
 
 void VirtualPrinter::HandleBytes(const std::uint8_t* data, std::size_t size) {
     lastByte_ = Clock::now();
+    // A line that echoes sends every byte straight back, before the printer
+    // behind it (if any) reads it.
+    if (core_.chaos && core_.chaos->Line() != ChaosLine::Plain && core_.chaos->Line() != ChaosLine::Copy)
+        output_.insert(output_.end(), data, data + size);
     Bytes skipped;
     Bytes frame;
     auto flushSkipped = [&] {
@@ -49,37 +52,9 @@ void VirtualPrinter::HandleFrame(const Bytes& frame, Clock::time_point firstByte
             "): " + HexString(frame, kMaxLoggedBytes));
         return;
     }
-    frames_.push_back(frame);
-    if (frames_.size() > kMaxRecorded) frames_.pop_front();
-    ++frameCount_;
-    Log("rx " + HexString(frame, kMaxLoggedBytes));
-    Behaviour b = runBehaviour_;
-    if (!queued_.empty()) {
-        b = queued_.front();
-        queued_.pop_front();
-    }
-    if (b.fault != Fault::None) Log(std::string("fault ") + FaultName(b.fault));
-    const Answer answer = AnswerFrame(frame, &settings_);
-    ShapedReply shaped = ShapeReply(answer, b);
-    auto base = Clock::now();
-    if (options_.pace) {
-        // The frame is in once its last byte could have crossed the wire,
-        // after the frame before it.
-        const Offset byteTime = ByteTime(lineSpeed);
-        const Clock::time_point received =
-            std::max(firstByte, inboundFree_) + byteTime * static_cast<Offset::rep>(frame.size());
-        inboundFree_ = received;
-        base = std::max(base, received);
-        PaceOnWire(&shaped, byteTime);
-    }
-    if (shaped.answered) {
-        replies_.push_back(shaped.reply);
-        if (replies_.size() > kMaxRecorded) replies_.pop_front();
-    }
-    const bool accepted = answer.bytes.size() == 4 && answer.bytes[3] == 0x00;
-    std::optional<int> newBaud;
-    if (frame[2] == kCodeBaudRate && accepted) newBaud = BaudForSetting(frame[3]);
-    ScheduleAnswer(&events_, base, std::move(shaped), newBaud);
+    core_.TakeFrame(frame, firstByte, options_.pace ? PrinterCore::Wire::ByteByByte : PrinterCore::Wire::AtOnce,
+                    ByteTime(lineSpeed), [this](const std::string& line) { Log(line); });
+    ReportDroppedEvents();
     Wake();
     cv_.notify_all();
 }

@@ -38,7 +38,7 @@ void VirtualPrinter::DoHangup(const char* why) {
         discarded_ += reader_.Partial().size();
         reader_.DropPartial();
     }
-    events_.DropWrites();
+    core_.events.DropWrites();
     Log(std::string("hangup (") + why + ")");
 }
 
@@ -67,7 +67,7 @@ void VirtualPrinter::Wake() {
 }
 
 void VirtualPrinter::RunDueEvents() {
-    while (std::optional<Event> due = events_.TakeDue(Clock::now())) {
+    while (std::optional<Event> due = core_.events.TakeDue(Clock::now())) {
         Event& event = *due;
         switch (event.kind) {
             case Event::kWrite:
@@ -77,6 +77,7 @@ void VirtualPrinter::RunDueEvents() {
                     break;
                 }
                 Log("tx " + HexString(event.bytes, kMaxLoggedBytes));
+                core_.Writing(event);
                 output_.insert(output_.end(), event.bytes.begin(), event.bytes.end());
                 break;
             case Event::kHangup:
@@ -85,14 +86,15 @@ void VirtualPrinter::RunDueEvents() {
                 if (event.reopenAfterMs >= 0) {
                     Event reopen;
                     reopen.kind = Event::kReopen;
-                    events_.Schedule(Clock::now() + std::chrono::milliseconds(event.reopenAfterMs), std::move(reopen));
+                    core_.events.Schedule(Clock::now() + std::chrono::milliseconds(event.reopenAfterMs),
+                                          std::move(reopen));
                 }
                 break;
             case Event::kSetSpeed:
                 // Only once the status reply is out: it left at the old speed.
                 FlushOutput();
                 if (!output_.empty() && line_.IsOpen()) {
-                    events_.Schedule(Clock::now() + std::chrono::milliseconds(1), std::move(event));
+                    core_.events.Schedule(Clock::now() + std::chrono::milliseconds(1), std::move(event));
                     break;
                 }
                 ownBaud_ = event.baud;
@@ -152,7 +154,7 @@ void VirtualPrinter::Worker() {
         }
 
         auto deadline = Clock::time_point::max();
-        deadline = std::min(deadline, events_.NextDue());
+        deadline = std::min(deadline, core_.events.NextDue());
         if (!reader_.Partial().empty())
             deadline = std::min(deadline, lastByte_ + std::chrono::milliseconds(kSilenceMs));
         bool pollMaster = line_.IsOpen();

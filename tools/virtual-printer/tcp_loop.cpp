@@ -27,17 +27,6 @@ constexpr int kMaxEvents = 256;
 constexpr std::uint64_t kWakeTag = ~std::uint64_t{0};
 const auto kSilence = std::chrono::milliseconds(kSilenceMs);
 
-// The serial link between a network module and the printer's controller:
-// each piece leaves in one segment once its last byte has crossed it, never
-// before the offset the fault gave it.
-void PaceInSegments(ShapedReply* shaped, Offset byteTime) {
-    Offset linkFree{0};
-    for (Piece& piece : shaped->pieces) {
-        linkFree = std::max(linkFree, piece.at) + byteTime * static_cast<Offset::rep>(piece.bytes.size());
-        piece.at = linkFree;
-    }
-}
-
 }  // namespace
 
 void TcpPrinters::Loop() {
@@ -118,7 +107,10 @@ void TcpPrinters::DropClient(std::size_t i, bool reset, const char* why) {
     s.clientFd = -1;
     --clients_;
     s.output.clear();
-    s.events.DropWrites();
+    // A network module keeps the printer's serial side talking when a
+    // client goes: a late answer reaches whoever connects next. A reset
+    // (the printer off) drops it.
+    if (reset || !s.core.chaos) s.core.events.DropWrites();
     if (!s.reader.Partial().empty()) {
         s.discarded += s.reader.Partial().size();
         s.reader.DropPartial();
@@ -141,6 +133,11 @@ void TcpPrinters::Receive(std::size_t i) {
     }
     s.received += static_cast<std::size_t>(got);
     s.lastByte = Clock::now();
+    // A line that echoes sends every byte straight back.
+    if (s.core.chaos && (s.core.chaos->Line() == ChaosLine::Echo || s.core.chaos->Line() == ChaosLine::Loopback)) {
+        s.output.insert(s.output.end(), buffer, buffer + got);
+        Flush(i);
+    }
     Bytes skipped;
     Bytes frame;
     for (ssize_t k = 0; k < got; ++k) {
@@ -153,48 +150,21 @@ void TcpPrinters::Receive(std::size_t i) {
         Log(s, "skip " + HexString(skipped, kLoggedBytes));
     }
     if (!s.reader.Partial().empty()) wakeups_.emplace(s.lastByte + kSilence, i);
-    const std::size_t dropped = s.events.TakeDropped();
+    const std::size_t dropped = s.core.events.TakeDropped();
     if (dropped > 0) Log(s, "too many answers waiting: dropped the " + std::to_string(dropped) + " oldest");
 }
 
 void TcpPrinters::HandleFrame(std::size_t i, const Bytes& frame, Clock::time_point firstByte) {
     Station& s = *stations_[i];
-    s.frames.push_back(frame);
-    if (s.frames.size() > VirtualPrinter::kMaxRecorded) s.frames.pop_front();
-    ++s.frameCount;
-    Log(s, "rx " + HexString(frame, kLoggedBytes));
-    Behaviour b = s.runBehaviour;
-    if (!s.queued.empty()) {
-        b = s.queued.front();
-        s.queued.pop_front();
-    }
-    if (b.fault != Fault::None) Log(s, std::string("fault ") + FaultName(b.fault));
-    const Answer answer = AnswerFrame(frame, &s.settings);
-    ShapedReply shaped = ShapeReply(answer, b);
-    Clock::time_point base = Clock::now();
-    if (options_.pace) {
-        const Offset byteTime = ByteTime(kTcpPaceBaud);
-        const Clock::time_point in =
-            std::max(firstByte, s.inboundFree) + byteTime * static_cast<Offset::rep>(frame.size());
-        s.inboundFree = in;
-        base = std::max(base, in);
-        PaceInSegments(&shaped, byteTime);
-    }
-    if (shaped.answered) {
-        s.replies.push_back(shaped.reply);
-        if (s.replies.size() > VirtualPrinter::kMaxRecorded) s.replies.pop_front();
-    }
-    const bool accepted = answer.bytes.size() == 4 && answer.bytes[3] == 0x00;
-    std::optional<int> newBaud;
-    if (frame[2] == kCodeBaudRate && accepted) newBaud = BaudForSetting(frame[3]);
-    ScheduleAnswer(&s.events, base, std::move(shaped), newBaud);
+    s.core.TakeFrame(frame, firstByte, options_.pace ? PrinterCore::Wire::InSegments : PrinterCore::Wire::AtOnce,
+                     ByteTime(kTcpPaceBaud), [&](const std::string& line) { Log(s, line); });
     RunDue(i);  // what is due at once goes out at once
     cv_.notify_all();
 }
 
 void TcpPrinters::RunDue(std::size_t i) {
     Station& s = *stations_[i];
-    while (std::optional<Event> due = s.events.TakeDue(Clock::now())) {
+    while (std::optional<Event> due = s.core.events.TakeDue(Clock::now())) {
         switch (due->kind) {
             case Event::kWrite:
                 if (s.clientFd < 0) break;  // nobody to answer
@@ -203,6 +173,7 @@ void TcpPrinters::RunDue(std::size_t i) {
                     break;
                 }
                 Log(s, "tx " + HexString(due->bytes, kLoggedBytes));
+                s.core.Writing(*due);
                 s.output.insert(s.output.end(), due->bytes.begin(), due->bytes.end());
                 break;
             case Event::kHangup: DropClient(i, true, "connection reset (fault)"); break;
@@ -214,7 +185,7 @@ void TcpPrinters::RunDue(std::size_t i) {
         }
     }
     Flush(i);
-    if (!s.events.Empty()) wakeups_.emplace(s.events.NextDue(), i);
+    if (!s.core.events.Empty()) wakeups_.emplace(s.core.events.NextDue(), i);
     if (!s.reader.Partial().empty() && Clock::now() - s.lastByte >= kSilence) {
         // Silence in the middle of a frame: the rest is not coming.
         Log(s, "drop partial " + HexString(s.reader.Partial(), kLoggedBytes));

@@ -115,11 +115,11 @@ bool TcpPrinters::Start(const std::string& address, int port, std::size_t count,
         if (s->listenFd < 0) return fail();
         s->name = HostPart(address) + ":" + std::to_string(s->port);
         if (count > 1) {
-            s->settings.name += "-" + std::to_string(k + 1);
+            s->core.settings.name += "-" + std::to_string(k + 1);
             char tail[8];
             std::snprintf(tail, sizeof tail, "%02X:%02X", static_cast<unsigned>(k >> 8 & 0xFF),
                           static_cast<unsigned>(k & 0xFF));
-            s->settings.address = s->settings.address.substr(0, 12) + tail;
+            s->core.settings.address = s->core.settings.address.substr(0, 12) + tail;
         }
         s->ownBaud = options_.baud;
         epoll_event ev{};
@@ -200,12 +200,12 @@ int TcpPrinters::CurrentBaud(std::size_t printer) const {
 
 Settings TcpPrinters::GetSettings(std::size_t printer) const {
     std::lock_guard<std::mutex> lock(mu_);
-    return At(printer).settings;
+    return At(printer).core.settings;
 }
 
 void TcpPrinters::SetSettings(std::size_t printer, const Settings& settings) {
     std::lock_guard<std::mutex> lock(mu_);
-    Settings& s = At(printer).settings;
+    Settings& s = At(printer).core.settings;
     s = settings;
     s.name = CutText(s.name);
     s.address = CutText(s.address);
@@ -214,48 +214,48 @@ void TcpPrinters::SetSettings(std::size_t printer, const Settings& settings) {
 
 void TcpPrinters::SetName(std::size_t printer, const std::string& name) {
     std::lock_guard<std::mutex> lock(mu_);
-    At(printer).settings.name = CutText(name);
+    At(printer).core.settings.name = CutText(name);
 }
 
 void TcpPrinters::SetAddress(std::size_t printer, const std::string& address) {
     std::lock_guard<std::mutex> lock(mu_);
-    At(printer).settings.address = CutText(address);
+    At(printer).core.settings.address = CutText(address);
 }
 
 void TcpPrinters::SetPassword(std::size_t printer, const std::string& password) {
     std::lock_guard<std::mutex> lock(mu_);
-    At(printer).settings.password = CutText(password);
+    At(printer).core.settings.password = CutText(password);
 }
 
 void TcpPrinters::SetBehaviour(std::size_t printer, const Behaviour& behaviour) {
     std::lock_guard<std::mutex> lock(mu_);
-    At(printer).runBehaviour = behaviour;
+    At(printer).core.runBehaviour = behaviour;
 }
 
 void TcpPrinters::QueueBehaviour(std::size_t printer, const Behaviour& behaviour) {
     std::lock_guard<std::mutex> lock(mu_);
-    At(printer).queued.push_back(behaviour);
+    At(printer).core.queued.push_back(behaviour);
 }
 
 void TcpPrinters::ClearBehaviours(std::size_t printer) {
     std::lock_guard<std::mutex> lock(mu_);
-    At(printer).queued.clear();
-    At(printer).runBehaviour = Behaviour{};
+    At(printer).core.queued.clear();
+    At(printer).core.runBehaviour = Behaviour{};
 }
 
 std::vector<Bytes> TcpPrinters::Frames(std::size_t printer) const {
     std::lock_guard<std::mutex> lock(mu_);
-    return {At(printer).frames.begin(), At(printer).frames.end()};
+    return {At(printer).core.frames.begin(), At(printer).core.frames.end()};
 }
 
 std::vector<Bytes> TcpPrinters::Replies(std::size_t printer) const {
     std::lock_guard<std::mutex> lock(mu_);
-    return {At(printer).replies.begin(), At(printer).replies.end()};
+    return {At(printer).core.replies.begin(), At(printer).core.replies.end()};
 }
 
 std::size_t TcpPrinters::FrameCount(std::size_t printer) const {
     std::lock_guard<std::mutex> lock(mu_);
-    return At(printer).frameCount;
+    return At(printer).core.frameCount;
 }
 
 std::size_t TcpPrinters::BytesReceived(std::size_t printer) const {
@@ -271,24 +271,49 @@ std::size_t TcpPrinters::BytesDiscarded(std::size_t printer) const {
 bool TcpPrinters::WaitForFrames(std::size_t printer, std::size_t n, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
     const Station& s = At(printer);
-    return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return s.frameCount >= n; });
+    return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                        [&] { return s.core.frameCount >= n; });
 }
 
 bool TcpPrinters::WaitForIdle(int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
     return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] {
         return std::all_of(stations_.begin(), stations_.end(),
-                           [](const auto& s) { return s->events.Empty() && s->output.empty(); });
+                           [](const auto& s) { return s->core.events.Empty() && s->output.empty(); });
     });
 }
 
 void TcpPrinters::ClearFrames(std::size_t printer) {
     std::lock_guard<std::mutex> lock(mu_);
     Station& s = At(printer);
-    s.frames.clear();
-    s.replies.clear();
-    s.frameCount = 0;
+    s.core.frames.clear();
+    s.core.replies.clear();
+    s.core.frameCount = 0;
     s.received = 0;
+}
+
+void TcpPrinters::SetChaos(std::size_t printer, std::uint64_t seed, int timeoutMs) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Station& s = At(printer);
+    s.core.chaos = std::make_unique<Chaos>(seed, timeoutMs);
+    Log(s,
+        std::string("chaos from seed ") + std::to_string(seed) + ", the line " + ChaosLineName(s.core.chaos->Line()));
+}
+
+ChaosLine TcpPrinters::GetChaosLine(std::size_t printer) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    const Station& s = At(printer);
+    return s.core.chaos ? s.core.chaos->Line() : ChaosLine::Plain;
+}
+
+std::vector<ChaosEntry> TcpPrinters::ChaosSince(std::size_t printer, std::uint64_t seq) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return At(printer).core.book.Since(seq);
+}
+
+std::uint64_t TcpPrinters::ChaosNext(std::size_t printer) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return At(printer).core.book.Next();
 }
 
 std::size_t TcpPrinters::Connections(std::size_t printer) const {

@@ -92,6 +92,12 @@ public:
     bool WaitForIdle(int timeoutMs) const;
     void ClearFrames(std::size_t printer);
 
+    // As VirtualPrinter's, for one printer.
+    void SetChaos(std::size_t printer, std::uint64_t seed, int timeoutMs);
+    ChaosLine GetChaosLine(std::size_t printer) const;
+    std::vector<ChaosEntry> ChaosSince(std::size_t printer, std::uint64_t seq) const;
+    std::uint64_t ChaosNext(std::size_t printer) const;
+
     std::size_t Connections(std::size_t printer) const;  // clients taken so far
     std::size_t Resets(std::size_t printer) const;       // connections reset by a hangup
     // The most printers that had a client at the same moment since Start().

@@ -17,21 +17,14 @@ struct TcpPrinters::Station {
     int clientFd = -1;            // -1: waiting for a client
     bool watchingOutput = false;  // the client socket is polled for room to write
 
-    Settings settings;
-    Behaviour runBehaviour;
-    std::deque<Behaviour> queued;
+    PrinterCore core;  // what it stores, records and has scheduled
     int ownBaud = 9600;
 
     FrameReader reader;
     Clock::time_point lastByte;
     Clock::time_point frameStart;
-    Clock::time_point inboundFree;  // the last frame's end on the serial link
-    Bytes output;                   // waiting for the socket to take it
-    EventQueue events{VirtualPrinter::kMaxScheduled};
+    Bytes output;  // waiting for the socket to take it
 
-    std::deque<Bytes> frames;
-    std::deque<Bytes> replies;
-    std::size_t frameCount = 0;
     std::size_t received = 0;
     std::size_t discarded = 0;
     std::size_t connections = 0;

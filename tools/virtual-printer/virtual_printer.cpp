@@ -66,7 +66,7 @@ void VirtualPrinter::Stop() {
         close(wakeFds_[0]);
         close(wakeFds_[1]);
         wakeFds_[0] = wakeFds_[1] = -1;
-        events_.Clear();
+        core_.events.Clear();
         output_.clear();
         reader_.DropPartial();
         running_ = false;
@@ -123,84 +123,84 @@ long VirtualPrinter::LineSpeed() const {
 
 Settings VirtualPrinter::GetSettings() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return settings_;
+    return core_.settings;
 }
 
 void VirtualPrinter::SetSettings(const Settings& settings) {
     std::lock_guard<std::mutex> lock(mu_);
-    settings_ = settings;
-    settings_.name = CutText(settings_.name);
-    settings_.address = CutText(settings_.address);
-    settings_.password = CutText(settings_.password);
+    core_.settings = settings;
+    core_.settings.name = CutText(core_.settings.name);
+    core_.settings.address = CutText(core_.settings.address);
+    core_.settings.password = CutText(core_.settings.password);
 }
 
 void VirtualPrinter::SetName(const std::string& name) {
     std::lock_guard<std::mutex> lock(mu_);
-    settings_.name = CutText(name);
+    core_.settings.name = CutText(name);
 }
 
 void VirtualPrinter::SetAddress(const std::string& address) {
     std::lock_guard<std::mutex> lock(mu_);
-    settings_.address = CutText(address);
+    core_.settings.address = CutText(address);
 }
 
 void VirtualPrinter::SetPassword(const std::string& password) {
     std::lock_guard<std::mutex> lock(mu_);
-    settings_.password = CutText(password);
+    core_.settings.password = CutText(password);
 }
 
 void VirtualPrinter::SetBehaviour(const Behaviour& behaviour) {
     std::lock_guard<std::mutex> lock(mu_);
-    runBehaviour_ = behaviour;
+    core_.runBehaviour = behaviour;
 }
 
 void VirtualPrinter::QueueBehaviour(const Behaviour& behaviour) {
     std::lock_guard<std::mutex> lock(mu_);
-    queued_.push_back(behaviour);
+    core_.queued.push_back(behaviour);
 }
 
 void VirtualPrinter::ClearBehaviours() {
     std::lock_guard<std::mutex> lock(mu_);
-    queued_.clear();
-    runBehaviour_ = Behaviour{};
+    core_.queued.clear();
+    core_.runBehaviour = Behaviour{};
 }
 
 std::size_t VirtualPrinter::QueuedBehaviours() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return queued_.size();
+    return core_.queued.size();
 }
 
 std::vector<Bytes> VirtualPrinter::Frames() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return {frames_.begin(), frames_.end()};
+    return {core_.frames.begin(), core_.frames.end()};
 }
 
 std::vector<Bytes> VirtualPrinter::Replies() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return {replies_.begin(), replies_.end()};
+    return {core_.replies.begin(), core_.replies.end()};
 }
 
 std::size_t VirtualPrinter::FrameCount() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return frameCount_;
+    return core_.frameCount;
 }
 
 bool VirtualPrinter::WaitForFrames(std::size_t n, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return frameCount_ >= n; });
+    return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return core_.frameCount >= n; });
 }
 
 bool VirtualPrinter::WaitForIdle(int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
     return cv_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
-                        [&] { return events_.Empty() && output_.empty(); });
+                        [&] { return core_.events.Empty() && output_.empty(); });
 }
 
 void VirtualPrinter::ClearFrames() {
     std::lock_guard<std::mutex> lock(mu_);
-    frames_.clear();
-    replies_.clear();
-    frameCount_ = 0;
+    core_.frames.clear();
+    core_.replies.clear();
+    core_.frameCount = 0;
 }
 
 void VirtualPrinter::SendRaw(const Bytes& bytes) {
@@ -257,7 +257,7 @@ std::size_t VirtualPrinter::HangupCount() const {
 
 std::size_t VirtualPrinter::ScheduledCount() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return events_.Size();
+    return core_.events.Size();
 }
 
 void VirtualPrinter::Log(const std::string& line) {
@@ -278,6 +278,31 @@ bool VirtualPrinter::RunOnWorker(std::function<void()> fn, int timeoutMs) {
     });
     Wake();
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return *done; });
+}
+
+}  // namespace vprinter
+
+namespace vprinter {
+
+void VirtualPrinter::SetChaos(std::uint64_t seed, int timeoutMs) {
+    std::lock_guard<std::mutex> lock(mu_);
+    core_.chaos = std::make_unique<Chaos>(seed, timeoutMs);
+    Log(std::string("chaos from seed ") + std::to_string(seed) + ", the line " + ChaosLineName(core_.chaos->Line()));
+}
+
+ChaosLine VirtualPrinter::GetChaosLine() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return core_.chaos ? core_.chaos->Line() : ChaosLine::Plain;
+}
+
+std::vector<ChaosEntry> VirtualPrinter::ChaosSince(std::uint64_t seq) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return core_.book.Since(seq);
+}
+
+std::uint64_t VirtualPrinter::ChaosNext() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return core_.book.Next();
 }
 
 }  // namespace vprinter

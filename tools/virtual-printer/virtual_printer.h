@@ -56,6 +56,7 @@
 
 #include "event_queue.h"
 #include "log_writer.h"
+#include "printer_core.h"
 #include "printer_model.h"
 #include "pty_line.h"
 #include "reply_shaper.h"
@@ -134,7 +135,7 @@ public:
     // Every complete frame received since Start() or ClearFrames(), in order
     // (garbage and dropped partial frames not included). A long run keeps
     // the latest kMaxRecorded.
-    static constexpr std::size_t kMaxRecorded = 4096;
+    static constexpr std::size_t kMaxRecorded = vprinter::kMaxRecorded;
     std::vector<Bytes> Frames() const;
     // Every answer as it was put on the line (fault applied, stray bytes and
     // prefix included); silent and hangup frames give none. Same limit.
@@ -161,8 +162,17 @@ public:
     // Writes and hang-ups waiting for their time. Late or piecemeal answers
     // to a flood of frames keep at most kMaxScheduled; beyond it the oldest
     // go, and the log says so.
-    static constexpr std::size_t kMaxScheduled = 4096;
+    static constexpr std::size_t kMaxScheduled = vprinter::kMaxScheduled;
     std::size_t ScheduledCount() const;
+
+    // From now on every frame draws its fate from `seed` (see chaos.h), the
+    // command's time-out being timeoutMs; faults no longer apply. The line's
+    // own way (plain, echo, loopback, copy) is drawn at once.
+    void SetChaos(std::uint64_t seed, int timeoutMs);
+    ChaosLine GetChaosLine() const;  // Plain without chaos
+    // The account of every frame from `seq` on (ChaosNext(): the next to come).
+    std::vector<ChaosEntry> ChaosSince(std::uint64_t seq) const;
+    std::uint64_t ChaosNext() const;
 
     std::size_t BytesDiscarded() const;        // garbage and dropped partials
     std::size_t PartialFramesDropped() const;  // frames cut off by silence
@@ -202,24 +212,17 @@ private:
     int wakeFds_[2] = {-1, -1};
     std::vector<std::string> links_;
 
-    Settings settings_;
-    Behaviour runBehaviour_;
-    std::deque<Behaviour> queued_;
+    PrinterCore core_;  // what it stores, records and has scheduled
 
     FrameReader reader_;  // the frame being received
     Clock::time_point lastByte_;
-    Clock::time_point frameStart_;   // its first byte came
-    Clock::time_point inboundFree_;  // the last frame's end on the wire
+    Clock::time_point frameStart_;  // its first byte came
     LineOptions options_;
     int ownBaud_ = 9600;
     Bytes output_;  // written to the master as it will take it
-    EventQueue events_{kMaxScheduled};
     std::deque<std::function<void()>> requests_;
     Clock::time_point masterQuietUntil_;  // after EIO: poll the master later
 
-    std::deque<Bytes> frames_;
-    std::deque<Bytes> replies_;
-    std::size_t frameCount_ = 0;
     std::size_t discarded_ = 0;
     std::size_t partialsDropped_ = 0;
     std::size_t hangups_ = 0;

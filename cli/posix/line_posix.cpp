@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "cli/posix/open_errors.h"
+#include "cli/posix/sysfs_ports.h"
 #include "cli/tcp_line.h"
 
 namespace morvane::cli {
@@ -272,6 +273,12 @@ bool CheckPortName(const PortName& port, std::string* why) {
 std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error) {
     if (port.kind == PortName::Kind::Tcp) return OpenTcpLine(port, kDefaultConnectTimeout, error);
     const std::string path = DevicePath(port);
+    // Serial tools that take a port by a lock file (minicom) do not flock it;
+    // the port is theirs before it is even opened here.
+    if (const std::optional<UucpLock> lock = LiveUucpLock("", path)) {
+        *error = InUseBy(path, lock->holder, lock->pid, "it holds the lock file " + lock->file);
+        return nullptr;
+    }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = OpenError(path);

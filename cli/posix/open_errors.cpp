@@ -74,4 +74,9 @@ std::string InUse(const std::string& path, const std::string& how) {
     return path + ": in use by another program (" + how + "); nothing was sent";
 }
 
+std::string InUseBy(const std::string& path, const std::string& holder, long pid, const std::string& how) {
+    return path + ": in use by " + (holder.empty() ? "another program" : holder) + " (pid " + std::to_string(pid) +
+           "): " + how + "; nothing was sent";
+}
+
 }  // namespace morvane::cli

@@ -12,5 +12,8 @@ std::string PermissionDenied(const std::string& path);
 std::string NoSuchPort(const std::string& path);
 // "/dev/ttyUSB0: in use by another program (...)"
 std::string InUse(const std::string& path, const std::string& how);
+// "/dev/ttyUSB0: in use by minicom (pid 812): ...", or by "another program"
+// when its name cannot be read.
+std::string InUseBy(const std::string& path, const std::string& holder, long pid, const std::string& how);
 
 }  // namespace morvane::cli

@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace morvane::cli {
@@ -95,16 +99,39 @@ bool LockedByAnother(const struct stat& st) {
     return false;
 }
 
-// A UUCP lock file (/run/lock/LCK..ttyUSB0) of a process that still runs,
-// as minicom and other serial tools leave them.
-bool UucpLocked(const std::string& root, const std::string& name) {
-    for (const char* folder : {"/run/lock/", "/var/lock/"}) {
-        std::ifstream file(root + folder + "LCK.." + name);
-        long pid = 0;
-        if (file >> pid && pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) return true;
-    }
-    return false;
+// How tools name a device's lock file: by its file name (LCK..ttyUSB0), or
+// by its path under /dev with '/' as '_' (LCK..pts_3).
+void AddLockNames(const std::string& path, std::vector<std::string>* names) {
+    const std::string base = fs::path(path).filename().string();
+    std::string underDev = StartsWith(path, "/dev/") ? path.substr(5) : base;
+    std::replace(underDev.begin(), underDev.end(), '/', '_');
+    for (const std::string& name : {base, underDev})
+        if (!name.empty() && std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
 }
+
+// The pid in a lock file: in ASCII ("       812\n", perhaps followed by the
+// program and the user, as minicom writes it), or as the 4 bytes of an int,
+// as older tools write it.
+std::optional<pid_t> LockPid(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    char bytes[64];
+    in.read(bytes, sizeof bytes);
+    const auto size = static_cast<std::size_t>(in.gcount());
+    std::size_t i = 0;
+    while (i < size && bytes[i] == ' ') ++i;
+    long pid = 0;
+    const std::size_t first = i;
+    for (; i < size && i - first < 10 && std::isdigit(static_cast<unsigned char>(bytes[i])) != 0; ++i)
+        pid = pid * 10 + (bytes[i] - '0');
+    if (i > first && (i == size || std::isspace(static_cast<unsigned char>(bytes[i])) != 0))
+        return pid <= std::numeric_limits<pid_t>::max() ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt;
+    std::int32_t binary = 0;
+    if (size != sizeof binary) return std::nullopt;
+    std::memcpy(&binary, bytes, sizeof binary);
+    return static_cast<pid_t>(binary);
+}
+
+bool Runs(pid_t pid) { return pid > 0 && pid != getpid() && (kill(pid, 0) == 0 || errno == EPERM); }
 
 }  // namespace
 
@@ -169,7 +196,33 @@ void AddAccess(const std::string& root, const std::string& path, PortInfo* port)
         port->group = g != nullptr ? g->gr_name : std::to_string(st.st_gid);
         return;
     }
-    if (LockedByAnother(st) || UucpLocked(root, fs::path(path).filename().string())) port->access = PortAccess::InUse;
+    if (LockedByAnother(st) || LiveUucpLock(root, path)) port->access = PortAccess::InUse;
+}
+
+std::optional<UucpLock> LiveUucpLock(const std::string& root, const std::string& path) {
+    std::vector<std::string> names;
+    AddLockNames(path, &names);
+    // A by-id link's device is locked by its own name.
+    std::error_code ec, rootEc;
+    const std::string real = fs::canonical(root + path, ec).string();
+    const std::string top = root.empty() ? root : fs::canonical(root, rootEc).string();
+    if (!ec && !rootEc && StartsWith(real, top.c_str())) AddLockNames(real.substr(top.size()), &names);
+    const char* folder = std::getenv("MORVANE_LOCK_DIR");
+    const std::vector<std::string> folders = folder != nullptr
+                                                 ? std::vector<std::string>{folder}
+                                                 : std::vector<std::string>{root + "/run/lock", root + "/var/lock"};
+    for (const std::string& f : folders) {
+        for (const std::string& name : names) {
+            UucpLock lock;
+            lock.file = f + "/LCK.." + name;
+            const std::optional<pid_t> pid = LockPid(lock.file);
+            if (!pid || !Runs(*pid)) continue;
+            lock.pid = *pid;
+            lock.holder = ReadFirstLine("/proc/" + std::to_string(*pid) + "/comm");
+            return lock;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace morvane::cli

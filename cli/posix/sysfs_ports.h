@@ -4,6 +4,9 @@
 // Everything is read under a root ("" for the machine itself), so that
 // tests read a recorded tree instead (MORVANE_SYSFS_ROOT).
 #pragma once
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,5 +29,17 @@ void AddSysfsIdentity(const std::string& root, const std::string& name, bool usb
 // Access to the device file: "no-permission" with its group, "in-use" when
 // another process holds a lock on it (flock, POSIX, or a UUCP lock file).
 void AddAccess(const std::string& root, const std::string& path, PortInfo* port);
+
+// A UUCP lock file on a device whose process still runs, as minicom and
+// other serial tools leave them: /run/lock/LCK..ttyUSB0 holding the pid.
+struct UucpLock {
+    pid_t pid = 0;
+    std::string holder;  // the process's name ("minicom"); empty when it cannot be read
+    std::string file;
+};
+// Looked for in the root's /run/lock and /var/lock, or only in
+// $MORVANE_LOCK_DIR when that is set: tests lock ports there, never in the
+// machine's own folders. Nothing for a lock of a process that is gone.
+std::optional<UucpLock> LiveUucpLock(const std::string& root, const std::string& path);
 
 }  // namespace morvane::cli

@@ -3,10 +3,12 @@
 // empty 8250 slot, and a USB printer; then the selectors that name them.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -144,6 +146,32 @@ TEST_F(RecordedMachine, AccessSaysInUseAndNoPermission) {
     ASSERT_NE(usb, nullptr);
     EXPECT_EQ(usb->access, PortAccess::NoPermission);
     EXPECT_FALSE(usb->group.empty());
+}
+
+TEST_F(RecordedMachine, AUucpLockFileOfALiveProcessMakesItsPortInUse) {
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::int32_t live = getppid();  // this process's own lock would not count
+    const struct {
+        const char* file;
+        std::string text;
+        const char* port;
+        PortAccess access;
+    } cases[] = {
+        {"run/lock/LCK..ttyUSB0", std::to_string(live) + " minicom root\n", "/dev/ttyUSB0", PortAccess::InUse},
+        {"var/lock/LCK..ttyACM0", std::string(reinterpret_cast<const char*>(&live), sizeof live), "/dev/ttyACM0",
+         PortAccess::InUse},
+        {"run/lock/LCK..rfcomm0", std::to_string(gone) + "\n", "/dev/rfcomm0", PortAccess::Ok},
+        {"run/lock/LCK..ttyS0", "junk\n", "/dev/ttyS0", PortAccess::Ok},
+    };
+    for (const auto& c : cases) Write(c.file, c.text);
+    const std::vector<PortInfo> ports = ListPorts();
+    for (const auto& c : cases) {
+        const PortInfo* p = Find(ports, c.port);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->access, c.access) << c.file;
+    }
 }
 
 TEST_F(RecordedMachine, SelectorsNameThePortsOfAPrinter) {

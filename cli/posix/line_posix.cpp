@@ -276,7 +276,7 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     // Serial tools that take a port by a lock file (minicom) do not flock it;
     // the port is theirs before it is even opened here.
     if (const std::optional<UucpLock> lock = LiveUucpLock("", path)) {
-        *error = InUseBy(path, lock->holder, lock->pid, "it holds the lock file " + lock->file);
+        *error = InUseBy(path, lock->pid, "it holds the lock file " + lock->file);
         return nullptr;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/line.h"
+#include "cli/posix/lock_holders.h"
 
 namespace morvane::cli {
 
@@ -74,9 +75,10 @@ std::string InUse(const std::string& path, const std::string& how) {
     return path + ": in use by another program (" + how + "); nothing was sent";
 }
 
-std::string InUseBy(const std::string& path, const std::string& holder, long pid, const std::string& how) {
-    return path + ": in use by " + (holder.empty() ? "another program" : holder) + " (pid " + std::to_string(pid) +
-           "): " + how + "; nothing was sent";
+std::string InUseBy(const std::string& path, pid_t holder, const std::string& how) {
+    std::string who = ProcessText(holder);
+    if (who == "pid " + std::to_string(holder)) who = "another program (" + who + ")";  // no name to read
+    return path + ": in use by " + who + ": " + how + "; nothing was sent";
 }
 
 }  // namespace morvane::cli

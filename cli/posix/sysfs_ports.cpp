@@ -218,7 +218,6 @@ std::optional<UucpLock> LiveUucpLock(const std::string& root, const std::string&
             const std::optional<pid_t> pid = LockPid(lock.file);
             if (!pid || !Runs(*pid)) continue;
             lock.pid = *pid;
-            lock.holder = ReadFirstLine("/proc/" + std::to_string(*pid) + "/comm");
             return lock;
         }
     }

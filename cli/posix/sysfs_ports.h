@@ -34,7 +34,6 @@ void AddAccess(const std::string& root, const std::string& path, PortInfo* port)
 // other serial tools leave them: /run/lock/LCK..ttyUSB0 holding the pid.
 struct UucpLock {
     pid_t pid = 0;
-    std::string holder;  // the process's name ("minicom"); empty when it cannot be read
     std::string file;
 };
 // Looked for in the root's /run/lock and /var/lock, or only in

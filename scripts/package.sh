@@ -66,3 +66,5 @@ check "$deb" "$(dpkg-deb -c "$deb")" /usr/bin/morvane-cli /usr/bin/virtual-print
   /usr/share/bash-completion/completions/morvane-cli /usr/share/doc/morvane-cli/copyright \
   /usr/share/ansible/plugins/modules/morvane_printer.py
 ls -l "$zip" "$msi" "$deb"
+# What Intune's and SCCM's detection rules and Ansible's product_id name.
+echo "$(basename "$msi"): ProductCode $(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')"

@@ -259,7 +259,13 @@ bool Journal::Claim(long long start, const std::string& port, long long* n, std:
     std::lock_guard<Mutex> one(mu_);
     if (Lock({}, error) != JournalOpened::Open) return false;
     bool ok = CatchUp(error);
-    if (ok) {
+    if (ok && (scan_.highest >= kLargestNumber || start > kLargestNumber)) {
+        // Before adding one: a highest another program wrote may be the largest a long long holds.
+        *error = "the journal " + path_ + " has no number left to give (its highest is " +
+                 std::to_string(scan_.highest) + "): the next would be beyond " + std::to_string(kLargestNumber) +
+                 ", the largest that every JSON reader keeps exactly; start a new journal";
+        ok = false;
+    } else if (ok) {
         *n = std::max(scan_.highest + 1, start);
         JournalRecord claim = NewRecord("claim");
         claim["n"] = *n;

@@ -2,6 +2,7 @@
 // scripts and for setting up printers in numbers. See --help.
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <exception>
 
@@ -29,6 +30,9 @@ constexpr char kDescription[] =
     "be written (a full disk, a closed pipe) or the command failed inside; 130 and\n"
     "143 stopped by SIGINT (Ctrl-C) or SIGTERM, every key recorded.\n"
     "In a text value, {n} stands for the printer's place (1-based) in the port list.";
+
+// 2^53 - 1: the largest station number, as the journal gives them.
+constexpr long long kLargestNumber = (1LL << 53) - 1;
 
 const char* const kCommands = "ports, settings, get, set, apply, probe, watch or journal";
 
@@ -121,7 +125,23 @@ int main(int argc, char** argv) {
         app.add_subcommand("watch", "the station: configure each printer port that appears, and journal it");
     watch->add_option("--profile", o.profile, "the profile to apply to each printer")->required();
     watch->add_flag("--probe", o.probe, "find each printer's speed first");
-    watch->add_option("--start", o.start, "the lowest number {n} to give (default: one past the journal's highest)");
+    watch
+        ->add_option(
+            "--start", o.start,
+            "the lowest number {n} to give, at most 9007199254740991 (default: one past the journal's highest)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // Told here, as bad usage, rather than by the first claim once printers come.
+                const char* digits = text.data() + (text.rfind('+', 0) == 0 ? 1 : 0);
+                long long n = 0;
+                const auto [end, ec] = std::from_chars(digits, text.data() + text.size(), n);
+                const bool beyond =
+                    ec == std::errc() ? n > kLargestNumber : ec == std::errc::result_out_of_range && *digits != '-';
+                if (!beyond) return {};
+                return text + " is beyond " + std::to_string(kLargestNumber) +
+                       ", the largest number that every JSON reader keeps exactly";
+            },
+            ""));
     CLI::App* journal = app.add_subcommand("journal", "show a journal: the latest job of each printer");
     journal->add_option("FILE", o.journalFile, "the journal")->required();
     journal->add_option("--address", o.journalAddress, "only the printer with this Bluetooth address");

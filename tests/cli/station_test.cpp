@@ -246,6 +246,52 @@ TEST_F(StationTest, AFullDiskStopsTheStationAndNamesTheJob) {
     EXPECT_EQ(read.err.find("cut short"), std::string::npos) << "half a record was left: " << read.err;
 }
 
+TEST_F(StationTest, NumbersEndAtTheLargestThatEveryJsonReaderKeeps) {
+    const auto claim = [](const std::string& n) {
+        return R"({"v":1,"type":"claim","n":)" + n + R"(,"port":"/dev/ttyUSB0"})" + "\n";
+    };
+    profile_ = WriteProfile("darkness = 4\n");
+    Plug(Printer(), "a", "p0");
+    const struct {
+        const char* name;
+        std::string journal;
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"the journal's highest is 2^53 - 1",
+         claim("9007199254740991"),
+         {},
+         4,
+         "the journal " + journal_ + " has no number left to give"},
+        {"the journal's highest is the largest long long",
+         claim("9223372036854775807"),
+         {},
+         4,
+         "the journal " + journal_ + " has no number left to give"},
+        {"a start of 2^53", "", {"--start", "9007199254740992"}, 2, "--start: 9007199254740992 is beyond"},
+        {"a start beyond a long long", "", {"--start", "99999999999999999999"}, 2, "is beyond 9007199254740991"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(journal_, std::ios::trunc) << c.journal;
+        RunOptions bounded;
+        bounded.timeoutMs = kBoundMs;
+        const CommandResult r = RunCli(Watch("a", c.args), bounded);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Printer().FrameCount(), 0u);
+        EXPECT_EQ(Records("claim").size(), c.journal.empty() ? 0u : 1u);
+    }
+    // One below: the largest is still given.
+    std::ofstream(journal_, std::ios::trunc) << claim("9007199254740990");
+    StationRun station(Watch("a"));
+    ASSERT_TRUE(WaitFor([&] { return Jobs() == 1; }));
+    station.Stop();
+    EXPECT_EQ(Records("job")[0]["n"].get<long long>(), 9007199254740991);
+    EXPECT_EQ(Records("job")[0]["result"], "ok");
+}
+
 TEST_F(StationTest, SelectorsAreResolvedBeforeAnythingIsSent) {
     VirtualPrinter& other = NewPrinter(1);
     Plug(Printer(), "a", "p0");

@@ -30,6 +30,21 @@ std::string Shown(const std::string& value) {
     return "\"" + text + "\"";
 }
 
+// A pairing password never reaches a human line, which ends up on screens
+// and in logs: its value and any message that quotes it are masked. The
+// JSON records keep it for the scripts that need it.
+constexpr std::string_view kSecretKey = "bt-password";
+constexpr std::string_view kMasked = "********";
+
+std::string MaskedQuotes(const std::string& value, std::string text) {
+    if (value.empty()) return text;
+    const std::string quoted = "\"" + value + "\"";
+    const std::string masked = "\"" + std::string(kMasked) + "\"";
+    for (std::size_t at = text.find(quoted); at != std::string::npos; at = text.find(quoted, at + masked.size()))
+        text.replace(at, quoted.size(), masked);
+    return text;
+}
+
 std::string Pad(std::string text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), ' ');
     return text;
@@ -94,11 +109,12 @@ std::string EscapeControls(std::string_view text) {
 
 std::string FormatRecord(const Record& r, bool json) {
     if (json) return Dump(RecordObject(r));
-    std::string line = Pad(EscapeControls(r.port), 12) + "  " + Pad(r.key, 16) + "  " + Pad(Shown(r.value), 20) + "  " +
-                       Pad(ResultName(r.result), 9);
+    const bool secret = r.key == kSecretKey;
+    std::string line = Pad(EscapeControls(r.port), 12) + "  " + Pad(r.key, 16) + "  " +
+                       Pad(secret ? std::string(kMasked) : Shown(r.value), 20) + "  " + Pad(ResultName(r.result), 9);
     if (r.result != Result::NotSent) line += "  " + std::to_string(r.ms) + " ms";
     if (r.lineBaud != 0) line += "  line now at " + std::to_string(r.lineBaud) + " baud";
-    if (!r.detail.empty()) line += "  (" + EscapeControls(r.detail) + ")";
+    if (!r.detail.empty()) line += "  (" + EscapeControls(secret ? MaskedQuotes(r.value, r.detail) : r.detail) + ")";
     return line;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string_view>
 
 #include "cli/console.h"
 #include "cli/job_record.h"
@@ -23,6 +24,17 @@ namespace {
 constexpr unsigned kRelistMs = 250;
 constexpr unsigned kRelistWithEventsMs = 1000;
 constexpr unsigned kFinishPollMs = 20;
+constexpr std::string_view kMasked = "\"********\"";
+
+// The text of a pairing password, where a message quotes it, is masked: the
+// station's line is read over shoulders and kept in shift logs.
+std::string WithoutSecret(const std::string& key, const std::string& value, std::string message) {
+    if (key != "bt-password" || value.empty()) return message;
+    const std::string quoted = "\"" + value + "\"";
+    for (std::size_t at = message.find(quoted); at != std::string::npos; at = message.find(quoted, at + kMasked.size()))
+        message.replace(at, quoted.size(), kMasked);
+    return message;
+}
 
 std::string Absolute(const std::string& path) {
     std::error_code ec;
@@ -102,7 +114,8 @@ private:
                 bad.key = std::string(r.setting->key);
                 bad.value = r.value;
                 bad.result = Result::Error;
-                bad.detail = "not sent: " + error + " (number " + std::to_string(n) + ")";
+                bad.detail = "not sent: " + WithoutSecret(bad.key, step.shownValue, error) + " (number " +
+                             std::to_string(n) + ")";
                 facts.records.push_back(bad);
                 ready = false;
                 continue;
@@ -173,7 +186,7 @@ private:
                            (address.empty() ? "-" : EscapeControls(address)) + "  " + ResultName(result);
         for (const Record& r : job.records)
             if (r.result != Result::Ok) {
-                line += "  (" + r.key + ": " + EscapeControls(r.detail) + ")";
+                line += "  (" + r.key + ": " + EscapeControls(WithoutSecret(r.key, r.value, r.detail)) + ")";
                 break;
             }
         TheConsole().Out(line);

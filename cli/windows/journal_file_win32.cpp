@@ -1,6 +1,11 @@
 // The journal's file on Windows: appending writes, LockFileEx, and
-// FlushFileBuffers. The file gets the folder's permissions.
+// FlushFileBuffers. A new one is created for its owner alone.
 #include <windows.h>
+
+#include <sddl.h>
+
+#include <cstdint>
+#include <vector>
 
 #include "cli/journal_file.h"
 #include "cli/platform.h"
@@ -94,11 +99,54 @@ private:
     std::string path_;
 };
 
+struct LocalMemory {
+    void operator()(void* p) const { LocalFree(p); }
+};
+using SecurityDescriptor = std::unique_ptr<void, LocalMemory>;
+
+// Full control for the user running the command and for nobody else, kept
+// from the folder's inheritable entries ("P"): the journal holds pairing
+// passwords, and a shared folder is its usual place. As 0600 on POSIX.
+SecurityDescriptor OwnerOnly(DWORD* code) {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        *code = GetLastError();
+        return nullptr;
+    }
+    const ScopedHandle token(raw);
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<std::uintptr_t> user(size / sizeof(std::uintptr_t) + 1);  // aligned for TOKEN_USER
+    LPWSTR sid = nullptr;
+    if (!GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+        *code = GetLastError();
+        return nullptr;
+    }
+    const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        *code = GetLastError();
+        return nullptr;
+    }
+    return SecurityDescriptor(descriptor);
+}
+
 }  // namespace
 
 std::unique_ptr<JournalFile> JournalFile::Open(const std::string& path, std::string* error) {
+    DWORD code = 0;
+    const SecurityDescriptor descriptor = OwnerOnly(&code);
+    if (!descriptor) {
+        *error = "cannot open the journal " + path +
+                 ": its permissions for the owner alone cannot be made: " + SystemMessage(code);
+        return nullptr;
+    }
+    // Only a new file takes them; an existing journal keeps its own.
+    SECURITY_ATTRIBUTES ownerOnly{sizeof ownerOnly, descriptor.get(), FALSE};
     HANDLE h = CreateFileW(Utf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           &ownerOnly, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         *error = "cannot open the journal " + path + ": " + SystemMessage(GetLastError());
         return nullptr;

@@ -19,6 +19,26 @@ std::string Joined(const std::vector<std::string>& lines) {
     return out;
 }
 
+// Another Windows program, in the run folder as the command runs there.
+class CliWineTest : public CliFixture {
+protected:
+    CliRun RunWindows(const std::string& program, const std::vector<std::string>& args, int timeoutMs = 60000) {
+        std::vector<std::string> argv = {"wine", program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Process p;
+        CliRun run;
+        if (!p.Start(argv, WineEnv(), folder_->Path(), true)) return run;
+        std::string line;
+        while (p.ReadLine(&line, timeoutMs)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            run.lines.push_back(line);
+        }
+        int status = 0;
+        if (p.WaitExit(timeoutMs, &status) && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+        return run;
+    }
+};
+
 TEST_F(CliFixture, SetAndReadOverCom) {
     PrepareFolder();
     printer_->SetName("Till-9");
@@ -55,6 +75,33 @@ TEST_F(CliFixture, SetAndReadThroughThePortLibrary) {
 
     printer_->QueueBehaviour(vprinter::Behaviour::Silent());
     EXPECT_EQ(RunCli({"set", "darkness=2", "-p", "USB1:", "--timeout", "500"}).status, 3);
+}
+
+// A new journal is for its owner alone, as 0600 on Linux. Wine keeps no
+// access list of a file's own: it shows the one the file's mode stands for,
+// with SYSTEM, which it gives every file. A journal that took the folder's
+// permissions would show Everyone (WD) too.
+TEST_F(CliWineTest, ANewJournalIsForItsOwnerAlone) {
+    PrepareFolder();
+    const CliRun set = RunCli({"set", "darkness=4", "-p", "COM1", "--journal", "shift.jsonl", "--json"});
+    EXPECT_EQ(set.status, 0) << Joined(set.lines);
+    const CliRun access = RunWindows(Paths::WinTestBuild() + "/tests/win/file_access.exe", {"shift.jsonl"});
+    ASSERT_EQ(access.status, 0) << Joined(access.lines);
+    ASSERT_EQ(access.lines.size(), 2u) << Joined(access.lines);
+    const std::string& user = access.lines[0];
+    const std::string& dacl = access.lines[1];
+    ASSERT_EQ(dacl.rfind("D:", 0), 0u) << dacl;
+    std::vector<std::string> trustees;
+    for (std::size_t at = dacl.find('('); at != std::string::npos; at = dacl.find('(', at + 1)) {
+        const std::string ace = dacl.substr(at + 1, dacl.find(')', at) - at - 1);
+        trustees.push_back(ace.substr(ace.rfind(';') + 1));
+        if (trustees.back() == user) {
+            EXPECT_EQ(ace, "A;;FA;;;" + user);
+        }
+    }
+    std::sort(trustees.begin(), trustees.end());
+    EXPECT_TRUE(trustees == (std::vector<std::string>{user, "SY"}) || trustees == std::vector<std::string>{user})
+        << dacl;
 }
 
 // Winsock under Wine against a printer on TCP: the records of the native

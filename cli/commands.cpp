@@ -419,6 +419,8 @@ int RunWatch(const Options& o, StopControl& stop) {
 }  // namespace
 
 int RunCommand(const std::string& command, const Options& o, StopControl& stop) {
+    if (command == "settings" || command == "ports" || command == "journal")
+        if (const int stopped = stop.Started()) return stopped;
     if (command == "settings") {
         for (const std::string& line : FormatSettings(o.json)) TheConsole().Out(line);
         return TheConsole().Failed() ? kExitOutputFailed : kExitDone;

@@ -20,6 +20,8 @@ constexpr std::size_t kHeld = 1024;
 // Of the bytes dropped in one wait, the first this many are kept for --trace.
 constexpr std::size_t kKeptDropped = 512;
 constexpr std::size_t kToldDrops = 16;
+// The longest address a check's answer may carry.
+constexpr std::size_t kLongestAddress = 64;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr int kSettleBytes = 4;
 constexpr std::chrono::milliseconds kMinSettle{3};
@@ -117,9 +119,10 @@ private:
         return false;
     }
 
-    void Drop(std::size_t n, const char* why) {
+    void Drop(std::size_t n, const char* why, bool blind = false) {
         n = std::min(n, Avail());
         if (n == 0) return;
+        obscured_ = obscured_ || (blind && checkSent_);
         const Bytes bytes(P(), P() + n);
         reply_.droppedBytes += n;
         if (keptDropped_ < kKeptDropped) {
@@ -137,7 +140,7 @@ private:
             if (skip_ > 0) {  // the rest of an answer to another frame
                 const std::size_t n = std::min(skip_, Avail());
                 if (n == 0) return More();
-                Drop(n, "an earlier frame's answer: dropped");
+                Drop(n, "an earlier frame's answer: dropped", true);
                 skip_ -= n;
                 continue;
             }
@@ -146,7 +149,7 @@ private:
                 if (const auto decided = CheckEcho()) return *decided;
                 continue;
             }
-            if (suspect_ && !checkDecided_) {
+            if (suspect_ && checkSent_ && !checkDecided_) {
                 if (const auto decided = CheckForCheckEcho()) return *decided;
                 if (checkDecided_) continue;
             }
@@ -164,8 +167,14 @@ private:
             if (header == Header::Unknown) return More(h + 3);  // a header may be starting
             if (header == Header::Yes) {
                 const std::uint8_t code = p[h + 2];
+                if (code == kFrameHeader0 && avail > h + 3 && p[h + 3] == kFrameHeader1) {
+                    // 1D 46 1D 46: a header cut short, another after it.
+                    Drop(h + 2, "an answer cut short: dropped", true);
+                    strict_ = true;
+                    continue;
+                }
                 if (code == code_) return OurReply(h);
-                if (suspect_ && code == CheckFrame()[2]) return CheckAnswered(h);
+                if (suspect_ && checkSent_ && code == CheckFrame()[2]) return CheckAnswered(h);
                 if (const auto decided = Foreign(h, code)) return *decided;
                 continue;
             }
@@ -236,6 +245,9 @@ private:
         suspect_ = Bytes(p, p + f.size());
         at_ += f.size();
         consumed_ = true;
+        // An answer still owed to an earlier read-address frame would pass
+        // for the check's: no check then, and the copy is never the reply.
+        if (state_.Owes(CheckFrame()[2], clock_.Now())) return std::nullopt;
         checkSent_ = true;
         if (!expected_.sendCheck(CheckFrame())) {
             reply_.result = Result::Error;
@@ -253,16 +265,25 @@ private:
         const std::size_t k = std::min(avail, c.size());
         if (!std::equal(p, p + k, c.begin())) return std::nullopt;
         if (avail < c.size()) return More(c.size());
+        checkSeen_ = true;
         // The check's own answer begins with the same three bytes and goes
-        // on with its length; the echo is followed by a new header or by quiet.
+        // on with a length and an address of printable characters; its echo
+        // is followed by quiet, or by anything else.
         if (avail > c.size()) {
-            if (avail == c.size() + 1 && p[c.size()] == kFrameHeader0) return More(c.size() + 2);
-            if (!(p[c.size()] == kFrameHeader0 && p[c.size() + 1] == kFrameHeader1)) return std::nullopt;
+            const std::size_t length = p[c.size()];
+            if (length >= 1 && length <= kLongestAddress) {
+                const std::size_t whole = c.size() + 1 + length;
+                const std::uint8_t* text = p + c.size() + 1;
+                const std::uint8_t* end = p + std::min(avail, whole);
+                if (std::all_of(text, end, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; })) {
+                    if (avail < whole) return More(whole);
+                    return std::nullopt;  // an answer: CheckAnswered() takes it
+                }
+            }
         } else if (!quiet_) {
             return AwaitQuiet();
         }
-        checkDecided_ = true;
-        checkAnswered_ = true;
+        checkDecided_ = true;  // the printer behind the echo (if any) still owes its answer
         state_.echo = LineState::Echo::Echoes;
         reply_.dropped.push_back(*suspect_);
         reply_.droppedBytes += suspect_->size();
@@ -278,6 +299,9 @@ private:
     // frame's copy was the printer's own answer.
     bool CheckAnswered(std::size_t h) {
         if (Avail() < h + kLengthAt + 1) return More(h + kLengthAt + 1);
+        if (h != 0) {  // the 0x11 form: no echo is ever prefixed
+            if (Avail() < h + kLengthAt + 1 + P()[h + kLengthAt]) return More(h + kLengthAt + 1 + P()[h + kLengthAt]);
+        }
         state_.echo = LineState::Echo::Quiet;
         state_.Settle(CheckFrame()[2]);
         checkAnswered_ = true;
@@ -312,6 +336,17 @@ private:
         // First on the line after the frame: the dialog's rule of exactly 4
         // bytes holds on a serial line.
         const bool first = !consumed_ && serial_;
+        // A new header where the status or length byte stands: this one was
+        // cut short (or was the frame's echo), and is no reply.
+        if (!first || expected_.form == ReplyForm::Value) {
+            const std::optional<bool> cut = HeaderBegins(h + kLengthAt);
+            if (!cut) return false;
+            if (*cut) {
+                Drop(h + kLengthAt, "an answer cut short: dropped", true);
+                strict_ = true;
+                return false;
+            }
+        }
         if (expected_.form == ReplyForm::Status) {
             if (h == 1) {
                 // The 0x11 form has no place in a status reply.
@@ -321,9 +356,20 @@ private:
             }
             if (avail < kStatusLength) return More(kStatusLength);
             if (first) {
-                // The dialog's rule: a status reply of exactly 4 bytes.
-                if (avail > kStatusLength) return WrongLength();
-                if (!quiet_) return AwaitQuiet();
+                // The dialog's rule: a status reply of exactly 4 bytes. An
+                // answer to another frame right after it is not a 5th byte.
+                if (avail > kStatusLength) {
+                    const std::optional<bool> next = HeaderBegins(kStatusLength);
+                    if (!next) return false;
+                    if (!*next) return WrongLength();
+                } else if (!quiet_) {
+                    return AwaitQuiet();
+                }
+            }
+            if (!first) {
+                const std::optional<bool> alone = StandsAlone(kStatusLength);
+                if (!alone) return false;
+                if (!*alone) return Noise(h);
             }
             reply_.bytes.assign(p, p + kStatusLength);
             at_ += kStatusLength;
@@ -333,9 +379,65 @@ private:
         if (avail <= lengthAt) return More(lengthAt + 1);
         const std::size_t whole = lengthAt + 1 + p[lengthAt];
         if (avail < whole) return More(whole);
+        // 1D in the text, which no printer's text holds: a header began
+        // there, and this reply was cut short.
+        for (std::size_t i = lengthAt + 1; i < whole; ++i)
+            if (p[i] == kFrameHeader0) {
+                Drop(i, "an answer cut short: dropped", true);
+                strict_ = true;
+                return false;
+            }
+        if (!Clean()) {
+            const std::optional<bool> alone = StandsAlone(whole);
+            if (!alone) return false;
+            if (!*alone) return Noise(h);
+        }
         reply_.bytes.assign(p, p + whole);
         at_ += whole;
         return Judge(reply_.bytes.data(), whole, h);
+    }
+
+    // On a line that has shown other bytes in this wait, a reply must end
+    // where something else begins (quiet, or a header): a cut answer that
+    // noise happens to complete is followed by more noise.
+    std::optional<bool> StandsAlone(std::size_t end) {
+        if (Clean()) return true;
+        if (Avail() == end) {
+            if (quiet_) return true;
+            AwaitQuiet();
+            return std::nullopt;
+        }
+        return HeaderBegins(end);
+    }
+
+    bool Noise(std::size_t h) {
+        Drop(h + kLengthAt, "an answer run into other bytes: dropped", true);
+        strict_ = true;
+        return false;
+    }
+
+    // Whether a header begins at offset `at`: nullopt while that cannot be
+    // told yet (More() or AwaitQuiet() asked for).
+    std::optional<bool> HeaderBegins(std::size_t at) {
+        const std::uint8_t* p = P();
+        const std::size_t avail = Avail();
+        if (avail <= at) {
+            More(at + 1);
+            return std::nullopt;
+        }
+        const std::size_t h = serial_ && p[at] == kSerialReplyPrefix ? at + 1 : at;
+        if (h >= avail) {
+            if (quiet_) return false;
+            AwaitQuiet();
+            return std::nullopt;
+        }
+        if (p[h] != kFrameHeader0) return false;
+        if (h + 1 >= avail) {
+            if (quiet_) return false;
+            AwaitQuiet();
+            return std::nullopt;
+        }
+        return p[h + 1] == kFrameHeader1;
     }
 
     // A reply without 1D 46, first in a clean wait: as the dialog reads it,
@@ -383,6 +485,8 @@ private:
                 if (o.code == code) (o.form == ReplyForm::Value ? owedValue : owedStatus) = true;
             if (owedStatus != owedValue) forms = {owedStatus, owedValue};
         }
+        // A code no setting uses is taken for a status, as most are.
+        if (!forms.status && !forms.value) forms.status = true;
         std::size_t whole = h + 3;  // the form unknown: the header, then junk up to the next one
         if (forms.value && !forms.status) {
             if (avail <= h + kLengthAt) return More(h + kLengthAt + 1);
@@ -418,13 +522,15 @@ private:
     }
 
     Reply NoAnswer() {
-        if (suspect_) {
-            // The check drew nothing back: a line that echoes would have
-            // sent it back at once, so the copy was the printer's answer.
+        if (suspect_ && checkSent_ && !checkSeen_ && !obscured_) {
+            // The check never came back: a line that echoes would have sent
+            // it back at once, so the copy was the printer's. (Unless a
+            // foreign answer's text, or a cut one, may have hidden it.)
             state_.echo = LineState::Echo::Quiet;
             JudgeSuspect();
             return Finish();
         }
+        suspect_.reset();
         reply_.result = Result::NoAnswer;
         const bool foreign = reply_.droppedBytes > 0;
         if (state_.echo == LineState::Echo::Echoes && echoDropped_) {
@@ -477,6 +583,8 @@ private:
     bool checkSent_ = false;
     bool checkDecided_ = false;
     bool checkAnswered_ = false;  // its echo or its answer came
+    bool checkSeen_ = false;      // its three bytes came back, echo or answer
+    bool obscured_ = false;       // bytes dropped by a length or a cut since it was sent
     Reply reply_;
 };
 
@@ -518,16 +626,14 @@ bool LineState::OwesAny(TimePoint now) const {
 }
 
 void LineState::Owe(std::uint8_t code, ReplyForm form, TimePoint until) {
-    for (Owed& o : owed)
-        if (o.code == code && o.form == form) {
-            o.until = std::max(o.until, until);
-            return;
-        }
+    // One entry a frame: two frames with one code owe two answers.
+    if (owed.size() >= kMostOwed) owed.erase(owed.begin());
     owed.push_back({code, form, until});
 }
 
 void LineState::Settle(std::uint8_t code) {
-    owed.erase(std::remove_if(owed.begin(), owed.end(), [&](const Owed& o) { return o.code == code; }), owed.end());
+    const auto first = std::find_if(owed.begin(), owed.end(), [&](const Owed& o) { return o.code == code; });
+    if (first != owed.end()) owed.erase(first);
 }
 
 void LineState::Forget(TimePoint now) {

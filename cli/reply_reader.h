@@ -69,12 +69,13 @@ struct LineState {
         ReplyForm form = ReplyForm::Status;
         TimePoint until;
     };
-    std::vector<Owed> owed;
+    std::vector<Owed> owed;  // the oldest first
+    static constexpr std::size_t kMostOwed = 64;
 
     bool Owes(std::uint8_t code, TimePoint now) const;
     bool OwesAny(TimePoint now) const;
     void Owe(std::uint8_t code, ReplyForm form, TimePoint until);
-    void Settle(std::uint8_t code);  // an answer that names it came
+    void Settle(std::uint8_t code);  // an answer that names it came: the oldest such frame's
     void Forget(TimePoint now);      // the owed answers past their horizon
 };
 

@@ -80,7 +80,9 @@ struct Exchange {
         Bytes kept;
         if (line.DiscardInput(&kept) == 0) return;
         state.dirty = true;
-        AnswerSpotter(state).Feed(kept.data(), kept.size());
+        // On a line that may echo, what waits may be the echo of a frame,
+        // which looks like an answer and is none.
+        if (state.echo == LineState::Echo::Quiet) AnswerSpotter(state).Feed(kept.data(), kept.size());
         Trace("rx (waiting before the frame: dropped)", kept.data(), kept.size());
     }
 
@@ -234,7 +236,8 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
         }
         if (reply.result == Result::NoAnswer && !step.read) r.detail += kMayHaveTaken;
 
-        if (reply.result == Result::Ok && options.verify && step.setting->rule == ArgumentRule::Text) {
+        // A read needs no reading back (the journal's read of the name with --verify).
+        if (reply.result == Result::Ok && options.verify && !step.read && step.setting->rule == ArgumentRule::Text) {
             if (StopRequested(options)) {
                 r.detail = "set; not read back: the command was told to stop";
             } else {

@@ -12,7 +12,9 @@ void StopControl::OnSignal(int status, bool atOnce) {
     ++signals_;
     if (!atOnce && signals_ == 1 && watching_) return;  // no new printers; the jobs finish
     stop_ = true;
-    if (!atOnce && signals_ == 1 && ledger_ != nullptr) return;  // the run ends itself, in order
+    // The run ends itself, in order; a command still starting gives its
+    // keys their records once it knows them.
+    if (!atOnce && signals_ == 1 && (ledger_ != nullptr || starting_)) return;
     if (ledger_ != nullptr) ledger_->Close("the command was interrupted");
     for (const auto& [id, finish] : finishers_) finish();
     RestoreOpenLines();
@@ -49,6 +51,13 @@ void StopControl::EndWatch() {
 void StopControl::EndRun() {
     std::lock_guard<Mutex> lock(mu_);
     ledger_ = nullptr;
+    starting_ = false;
+}
+
+int StopControl::Started() {
+    std::lock_guard<Mutex> lock(mu_);
+    starting_ = false;
+    return status_;
 }
 
 }  // namespace morvane::cli

@@ -25,6 +25,9 @@ public:
 
     void BeginRun(Ledger& ledger);
     void EndRun();
+    // For a command with no keys: from now on a signal ends it at once.
+    // The status a signal that came while it started asks for (0: none).
+    int Started();
     void BeginWatch();
     void EndWatch();
 
@@ -44,6 +47,7 @@ private:
     std::atomic<int> status_{0};
     int signals_ = 0;
     bool watching_ = false;
+    bool starting_ = true;  // the command does not know its keys yet
     std::map<int, std::function<void()>> finishers_;
     int nextFinisher_ = 0;
 };

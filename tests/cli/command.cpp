@@ -115,6 +115,7 @@ CommandResult RunCli(const std::vector<std::string>& args, const RunOptions& opt
     if (signalled != Clock::time_point{})
         result.secondsAfterSignal = std::chrono::duration<double>(end - signalled).count();
     result.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status)) result.killedBy = WTERMSIG(status);
     return result;
 }
 

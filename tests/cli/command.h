@@ -8,9 +8,10 @@
 namespace clitest {
 
 struct CommandResult {
-    int status = -1;  // exit status; -1 when it had to be killed
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int status = -1;   // exit status; -1 when it had to be killed
+    int killedBy = 0;  // the signal that ended it, when one did
+    std::string out;   // standard output
+    std::string err;   // standard error
     double seconds = 0;
     double secondsAfterSignal = -1;          // from the first signal sent to the end
     std::vector<std::string> Lines() const;  // of standard output

@@ -61,13 +61,13 @@ int Chaos::Uniform(int low, int high) { return std::uniform_int_distribution<int
 
 bool Chaos::Chance(int percent) { return Uniform(1, 100) <= percent; }
 
-// 1 to 12 bytes that answer nothing: never 1D (no header can start in
+// 2 to 12 bytes that answer nothing: never 1D (no header can start in
 // them), never 0x11 first, never 4 of them, and never a whole value reply
 // of the dialog's reading by themselves.
 Bytes Chaos::Junk(const Bytes& frame) {
     const bool read = IsRead(frame);
     for (;;) {
-        const int size = Uniform(1, 12);
+        const int size = Uniform(2, 12);
         if (size == 4) continue;
         Bytes junk;
         for (int i = 0; i < size; ++i) {
@@ -89,6 +89,7 @@ ChaosPlan Chaos::Decide(const Bytes& frame, Settings* settings, ChaosEntry* entr
     const auto prompt = [&] { return Offset(milliseconds(Uniform(0, t / 5))); };
 
     if (line_ == ChaosLine::Loopback) {
+        entry->frame = frame;
         entry->fate = "loopback";
         plan.lastOwnPiece = 0;
         return plan;

@@ -22,7 +22,8 @@ void VirtualPrinter::HandleBytes(const std::uint8_t* data, std::size_t size) {
     lastByte_ = Clock::now();
     // A line that echoes sends every byte straight back, before the printer
     // behind it (if any) reads it.
-    if (core_.chaos && core_.chaos->Line() != ChaosLine::Plain && core_.chaos->Line() != ChaosLine::Copy)
+    if (options_.echo ||
+        (core_.chaos && core_.chaos->Line() != ChaosLine::Plain && core_.chaos->Line() != ChaosLine::Copy))
         output_.insert(output_.end(), data, data + size);
     Bytes skipped;
     Bytes frame;

@@ -57,6 +57,11 @@ void PrinterCore::TakeFrame(const Bytes& frame, Clock::time_point firstByte, Wir
         }
         if (b.fault != Fault::None) log(std::string("fault ") + FaultName(b.fault));
         answer = AnswerFrame(frame, &settings);
+        if (b.fault == Fault::Copy) {
+            // A printer that acknowledges a setting by sending its frame back.
+            if (!answer.isValue) answer.bytes = frame;
+            b.fault = Fault::None;
+        }
         shaped = ShapeReply(answer, b);
     }
     // Chaos answers at the printer's own times: its account is of them.

@@ -31,6 +31,9 @@ bool VirtualPrinter::OpenLine(std::string* error) {
 }
 
 void VirtualPrinter::DoHangup(const char* why) {
+    // A hostile printer's port is gone while it is down, as a USB device's
+    // node goes when it is pulled: no one opens a stale name meanwhile.
+    if (core_.chaos) RemoveLinks();
     line_.Close();
     ++hangups_;
     output_.clear();

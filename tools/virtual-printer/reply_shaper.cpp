@@ -24,6 +24,7 @@ const char* FaultName(Fault fault) {
         case Fault::Stray: return "stray";
         case Fault::ValueLength: return "value-length";
         case Fault::Hangup: return "hangup";
+        case Fault::Copy: return "copy";
     }
     return "?";
 }
@@ -31,7 +32,7 @@ const char* FaultName(Fault fault) {
 bool ParseFault(const std::string& name, Fault* fault) {
     static constexpr Fault kAll[] = {
         Fault::None,     Fault::Silent,   Fault::Late,  Fault::Pieces,      Fault::WrongLength, Fault::Truncated,
-        Fault::AnswerFF, Fault::Prefix11, Fault::Stray, Fault::ValueLength, Fault::Hangup,
+        Fault::AnswerFF, Fault::Prefix11, Fault::Stray, Fault::ValueLength, Fault::Hangup,      Fault::Copy,
     };
     for (Fault candidate : kAll) {
         if (name == FaultName(candidate)) {
@@ -101,6 +102,12 @@ Behaviour Behaviour::ValueLength(int length, bool padValue) {
     b.fault = Fault::ValueLength;
     b.valueLength = length;
     b.padValue = padValue;
+    return b;
+}
+
+Behaviour Behaviour::Copy() {
+    Behaviour b;
+    b.fault = Fault::Copy;
     return b;
 }
 

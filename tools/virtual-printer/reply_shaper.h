@@ -25,6 +25,7 @@ enum class Fault {
     Stray,        // the stray bytes before the answer
     ValueLength,  // value replies carry valueLength as length byte
     Hangup,       // no answer; the line hangs up delayMs after the frame
+    Copy,         // set frames answered with a copy of themselves (reads as usual)
 };
 
 const char* FaultName(Fault fault);  // "none", "silent", "late", ...
@@ -58,6 +59,7 @@ struct Behaviour {
     static Behaviour Stray(std::vector<std::uint8_t> bytes = {0x00, 0x55, 0xAA});
     static Behaviour ValueLength(int length, bool padValue = false);
     static Behaviour Hangup(int afterMs = 0, int reopenAfterMs = -1);
+    static Behaviour Copy();
 };
 
 using Offset = std::chrono::microseconds;

@@ -134,7 +134,8 @@ void TcpPrinters::Receive(std::size_t i) {
     s.received += static_cast<std::size_t>(got);
     s.lastByte = Clock::now();
     // A line that echoes sends every byte straight back.
-    if (s.core.chaos && (s.core.chaos->Line() == ChaosLine::Echo || s.core.chaos->Line() == ChaosLine::Loopback)) {
+    if (options_.echo ||
+        (s.core.chaos && (s.core.chaos->Line() == ChaosLine::Echo || s.core.chaos->Line() == ChaosLine::Loopback))) {
         s.output.insert(s.output.end(), buffer, buffer + got);
         Flush(i);
     }

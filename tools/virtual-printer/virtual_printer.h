@@ -79,6 +79,9 @@ struct LineOptions {
     // Answer only while the line's speed equals the printer's own: frames
     // at another speed are ignored (counted in BytesDiscarded(), logged).
     bool strictSpeed = false;
+    // The line sends every byte it is sent straight back (a loopback plug
+    // or a converter that echoes), the printer behind it answering as well.
+    bool echo = false;
 };
 
 class VirtualPrinter {

@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include "cli/secret_hex.h"
+
 #include <cstdio>
 #include <string_view>
 #include <nlohmann/json.hpp>
@@ -129,10 +131,15 @@ std::string FormatProbe(const Record& r, bool json) {
 }
 
 std::string FormatDryRun(const std::string& port, const Step& step, bool json) {
-    const std::string frame = HexBytes(step.frame, static_cast<std::size_t>(step.built.length));
+    const auto length = static_cast<std::size_t>(step.built.length);
     const std::string key(step.setting->key);
-    if (json) return Dump({{"port", port}, {"key", key}, {"value", step.shownValue}, {"frame", frame}});
-    return Pad(port, 12) + "  " + Pad(key, 16) + "  " + Pad(Shown(step.shownValue), 20) + "  " + frame;
+    if (json)
+        return Dump(
+            {{"port", port}, {"key", key}, {"value", step.shownValue}, {"frame", HexBytes(step.frame, length)}});
+    const bool secret = key == kSecretKey && !step.read;
+    return Pad(port, 12) + "  " + Pad(key, 16) + "  " +
+           Pad(secret ? std::string(kMasked) : Shown(step.shownValue), 20) + "  " +
+           HexMaskingPasswords(step.frame, length);
 }
 
 std::string FormatPort(const PortInfo& port, bool json) {

@@ -117,13 +117,14 @@ bool PrepareStep(const Request& request, std::size_t place, const CodePage& page
     const Setting& s = *request.setting;
     if (s.rule == ArgumentRule::Text) {
         step->shownValue = ExpandPlace(request.value, place);
+        // A message names the key; it quotes a name, never a password.
+        const std::string quoted = s.code == kCodePassword ? " (the password)" : " \"" + step->shownValue + "\"";
         if (!EncodeText(page, step->shownValue, &argument.bytes)) {
-            *error = std::string(s.key) + " \"" + step->shownValue + "\" has a character that code page " + page.name +
-                     " cannot hold";
+            *error = std::string(s.key) + quoted + " has a character that code page " + page.name + " cannot hold";
             return false;
         }
         if (argument.bytes.size() > kMaxTextBytes) {
-            *error = std::string(s.key) + " \"" + step->shownValue + "\" is " + std::to_string(argument.bytes.size()) +
+            *error = std::string(s.key) + quoted + " is " + std::to_string(argument.bytes.size()) +
                      " bytes in code page " + page.name + ", more than " + std::to_string(kMaxTextBytes);
             return false;
         }

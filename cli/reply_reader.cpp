@@ -20,8 +20,10 @@ constexpr std::size_t kHeld = 1024;
 // Of the bytes dropped in one wait, the first this many are kept for --trace.
 constexpr std::size_t kKeptDropped = 512;
 constexpr std::size_t kToldDrops = 16;
-// The longest address a check's answer may carry.
+// The longest address a check's answer may carry, and how much of one no
+// echo followed by noise could pass for.
 constexpr std::size_t kLongestAddress = 64;
+constexpr std::size_t kEnoughOfAnAddress = 8;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr int kSettleBytes = 4;
 constexpr std::chrono::milliseconds kMinSettle{3};
@@ -56,6 +58,7 @@ public:
           serial_(line.IsSerial()),
           settle_(std::max(SettleTime(baud), line.MinimumSettle())),
           code_(expected.frame.size() > 2 ? expected.frame[2] : 0),
+          timeout_(timeout),
           deadline_(clock.Now() + timeout) {
         state_.Forget(clock_.Now());
         strict_ = state_.dirty || state_.OwesAny(clock_.Now());
@@ -69,8 +72,12 @@ public:
             const bool awaitingQuiet = quietUntil_.has_value();
             // A reply complete just before the deadline is judged like any
             // other: its quiet may run past it.
-            const TimePoint until = awaitingQuiet ? *quietUntil_ : deadline_;
-            if (!awaitingQuiet && clock_.Now() >= deadline_) return NoAnswer();
+            // While the check is out it has a time-out of its own: the key's
+            // bound is then two time-outs.
+            const TimePoint limit =
+                suspect_ && checkSent_ && !checkDecided_ ? std::max(deadline_, checkDeadline_) : deadline_;
+            const TimePoint until = awaitingQuiet ? *quietUntil_ : limit;
+            if (!awaitingQuiet && clock_.Now() >= limit) return NoAnswer();
             Compact();
             const std::size_t room = kHeld - got_;
             // Never more than the reply can still need, so that a stream is
@@ -140,15 +147,13 @@ private:
             if (skip_ > 0) {  // the rest of an answer to another frame
                 const std::size_t n = std::min(skip_, Avail());
                 if (n == 0) return More();
-                Drop(n, "an earlier frame's answer: dropped", true);
-                skip_ -= n;
+                // No text holds 1D: a header there means that answer was cut short.
+                const std::size_t upTo = static_cast<std::size_t>(std::find(P(), P() + n, kFrameHeader0) - P());
+                Drop(upTo, "an earlier frame's answer: dropped", skipText_);
+                skip_ = upTo < n ? 0 : skip_ - n;
                 continue;
             }
             if (Avail() == 0) return More(checkSent_ ? 0 : std::max(expected_.frame.size(), kStatusLength));
-            if (!echoChecked_) {
-                if (const auto decided = CheckEcho()) return *decided;
-                continue;
-            }
             if (suspect_ && checkSent_ && !checkDecided_) {
                 if (const auto decided = CheckForCheckEcho()) return *decided;
                 if (checkDecided_) continue;
@@ -167,14 +172,23 @@ private:
             if (header == Header::Unknown) return More(h + 3);  // a header may be starting
             if (header == Header::Yes) {
                 const std::uint8_t code = p[h + 2];
-                if (code == kFrameHeader0 && avail > h + 3 && p[h + 3] == kFrameHeader1) {
+                if (code == kFrameHeader0 && avail == h + 3) return More(h + 4);
+                if (code == kFrameHeader0 && p[h + 3] == kFrameHeader1) {
                     // 1D 46 1D 46: a header cut short, another after it.
                     Drop(h + 2, "an answer cut short: dropped", true);
                     strict_ = true;
                     continue;
                 }
-                if (code == code_) return OurReply(h);
-                if (suspect_ && checkSent_ && code == CheckFrame()[2]) return CheckAnswered(h);
+                if (code == code_) {
+                    // The first bytes that name this frame: its echo, perhaps
+                    // (after other bytes too: an echo comes when it comes).
+                    if (!echoChecked_ && h == 0) {
+                        if (const auto decided = CheckEcho()) return *decided;
+                        continue;
+                    }
+                    return OurReply(h);
+                }
+                if (suspect_ && checkSent_ && code == check_[2]) return CheckAnswered(h);
                 if (const auto decided = Foreign(h, code)) return *decided;
                 continue;
             }
@@ -189,12 +203,13 @@ private:
         }
     }
 
-    // The frame's own bytes, first in the wait. nullopt: go on parsing.
+    // The first bytes that name the frame: are they the frame itself?
+    // nullopt: go on parsing.
     std::optional<bool> CheckEcho() {
         const Bytes& f = expected_.frame;
         const std::uint8_t* p = P();
         const std::size_t avail = Avail();
-        if (state_.echo == LineState::Echo::Quiet || f.size() < 3 || consumed_) {
+        if (state_.echo == LineState::Echo::Quiet || f.size() < 3) {
             echoChecked_ = true;
             return std::nullopt;
         }
@@ -240,16 +255,22 @@ private:
         }
         echoChecked_ = true;
         // A 3-byte frame's copy is no reply (the read-address frame's length
-        // byte, the Chinese-mode frame's status byte are due): read on.
-        if (f.size() == 3 || !expected_.sendCheck) return std::nullopt;
+        // byte, the Chinese-mode frame's status byte are due): read on; the
+        // reply must then end where it ends, or it is the echo and noise.
+        if (f.size() == 3 || !expected_.sendCheck) {
+            standAlone_ = true;
+            return std::nullopt;
+        }
         suspect_ = Bytes(p, p + f.size());
         at_ += f.size();
         consumed_ = true;
-        // An answer still owed to an earlier read-address frame would pass
-        // for the check's: no check then, and the copy is never the reply.
-        if (state_.Owes(CheckFrame()[2], clock_.Now())) return std::nullopt;
+        // No check to be had: the copy is never the reply.
+        const Bytes* check = CheckFor(code_, state_, clock_.Now());
+        if (check == nullptr) return std::nullopt;
+        check_ = *check;
         checkSent_ = true;
-        if (!expected_.sendCheck(CheckFrame())) {
+        checkDeadline_ = clock_.Now() + timeout_;
+        if (!expected_.sendCheck(check_)) {
             reply_.result = Result::Error;
             reply_.detail = "cannot send the check whether the line echoes";
             return true;
@@ -259,28 +280,41 @@ private:
 
     // While the check is out: its bytes coming back are the line's echo.
     std::optional<bool> CheckForCheckEcho() {
-        const Bytes& c = CheckFrame();
+        const Bytes& c = check_;
         const std::uint8_t* p = P();
         const std::size_t avail = Avail();
         const std::size_t k = std::min(avail, c.size());
         if (!std::equal(p, p + k, c.begin())) return std::nullopt;
         if (avail < c.size()) return More(c.size());
         checkSeen_ = true;
-        // The check's own answer begins with the same three bytes and goes
-        // on with a length and an address of printable characters; its echo
-        // is followed by quiet, or by anything else.
-        if (avail > c.size()) {
+        // The address check's own answer begins with the same three bytes
+        // and goes on with a length and an address of printable characters;
+        // its echo is followed by quiet, or by anything else. (The name
+        // check's answer differs from it at byte 3, unless the name is
+        // empty: then it counts as the echo.)
+        if (avail > c.size() && c.size() == 3) {
             const std::size_t length = p[c.size()];
             if (length >= 1 && length <= kLongestAddress) {
                 const std::size_t whole = c.size() + 1 + length;
                 const std::uint8_t* text = p + c.size() + 1;
                 const std::uint8_t* end = p + std::min(avail, whole);
-                if (std::all_of(text, end, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; })) {
-                    if (avail < whole) return More(whole);
+                const std::uint8_t* printable =
+                    std::find_if(text, end, [](std::uint8_t b) { return b < 0x20 || b >= 0x7F; });
+                // Enough of an address to be no echo, though its end be cut
+                // off by quiet or by the next header.
+                const bool enough = static_cast<std::size_t>(printable - text) >= kEnoughOfAnAddress;
+                checkAnswerEnds_ = whole;
+                if (printable == end) {
+                    if (avail < whole && !(enough && quiet_)) return enough ? AwaitQuiet() : More(whole);
+                    if (avail < whole) checkAnswerEnds_ = avail;
                     return std::nullopt;  // an answer: CheckAnswered() takes it
                 }
+                if (enough && *printable == kFrameHeader0) {
+                    checkAnswerEnds_ = static_cast<std::size_t>(printable - p);
+                    return std::nullopt;
+                }
             }
-        } else if (!quiet_) {
+        } else if (avail == c.size() && !quiet_) {
             return AwaitQuiet();
         }
         checkDecided_ = true;  // the printer behind the echo (if any) still owes its answer
@@ -303,12 +337,15 @@ private:
             if (Avail() < h + kLengthAt + 1 + P()[h + kLengthAt]) return More(h + kLengthAt + 1 + P()[h + kLengthAt]);
         }
         state_.echo = LineState::Echo::Quiet;
-        state_.Settle(CheckFrame()[2]);
+        state_.Settle(check_[2]);
         checkAnswered_ = true;
+        // What is there of it goes; the rest, should it still come, is
+        // skipped up to the next header.
         const std::size_t whole = h + kLengthAt + 1 + P()[h + kLengthAt];
-        const std::size_t now = std::min(whole, Avail());
+        const std::size_t now = std::min({whole, Avail(), checkAnswerEnds_});
         Drop(now, "the check's answer");
         skip_ = whole - now;
+        skipText_ = true;
         return JudgeSuspect();
     }
 
@@ -330,6 +367,13 @@ private:
             if (expected_.onDropped) expected_.onDropped(*suspect_, "the line's echo");
             suspect_.reset();
             checkDecided_ = true;
+            echoDropped_ = true;
+            if (clock_.Now() > deadline_) {
+                // Past the frame's own time-out (while the check was out): too late.
+                Drop(h + kLengthAt, "its answer, too late: dropped", true);
+                strict_ = true;
+                return false;
+            }
         }
         const std::uint8_t* p = P();
         const std::size_t avail = Avail();
@@ -337,15 +381,16 @@ private:
         // bytes holds on a serial line.
         const bool first = !consumed_ && serial_;
         // A new header where the status or length byte stands: this one was
-        // cut short (or was the frame's echo), and is no reply.
-        if (!first || expected_.form == ReplyForm::Value) {
-            const std::optional<bool> cut = HeaderBegins(h + kLengthAt);
-            if (!cut) return false;
-            if (*cut) {
-                Drop(h + kLengthAt, "an answer cut short: dropped", true);
-                strict_ = true;
-                return false;
-            }
+        // cut short, or was the echo of a frame of three bytes; no reply.
+        const std::optional<bool> cut = HeaderBegins(h + kLengthAt);
+        if (!cut) return false;
+        if (*cut) {
+            const bool echo = h == 0 && std::equal(p, p + kLengthAt, expected_.frame.begin(), expected_.frame.end());
+            if (echo && state_.echo != LineState::Echo::Quiet) state_.echo = LineState::Echo::Echoes;
+            Drop(h + kLengthAt, echo ? "the line's echo" : "an answer cut short: dropped", true);
+            echoDropped_ = echoDropped_ || echo;
+            strict_ = true;
+            return false;
         }
         if (expected_.form == ReplyForm::Status) {
             if (h == 1) {
@@ -401,7 +446,7 @@ private:
     // where something else begins (quiet, or a header): a cut answer that
     // noise happens to complete is followed by more noise.
     std::optional<bool> StandsAlone(std::size_t end) {
-        if (Clean()) return true;
+        if (Clean() && !standAlone_) return true;
         if (Avail() == end) {
             if (quiet_) return true;
             AwaitQuiet();
@@ -458,6 +503,14 @@ private:
             strict_ = true;  // not a reply on its own: look for one that names the frame
             return false;
         }
+        // 1D within it: a header begins there, and this is no reply. (But
+        // for the 0x11 form's own header, which off serial lines the dialog
+        // reads as bytes 1 and 2.)
+        const std::size_t from = p[0] == kSerialReplyPrefix && HeaderAt(p + 1, avail - 1) == Header::Yes ? 3 : 1;
+        if (std::find(p + from, p + whole, kFrameHeader0) != p + whole) {
+            strict_ = true;
+            return false;
+        }
         if (!quiet_) return AwaitQuiet();
         reply_.bytes.assign(p, p + whole);
         at_ += whole;
@@ -499,6 +552,7 @@ private:
         const std::size_t now = std::min(whole, avail);
         Drop(now, "an earlier frame's answer: dropped");
         skip_ = whole - now;
+        skipText_ = forms.value && !forms.status;  // a text may hide other bytes; a status byte cannot
         return std::nullopt;
     }
 
@@ -554,7 +608,7 @@ private:
         if (reply_.result == Result::NoAnswer || reply_.result == Result::Error) {
             state_.Owe(code_, expected_.form, deadline_ + kLateHorizon);
         }
-        if (checkSent_ && !checkAnswered_) state_.Owe(CheckFrame()[2], ReplyForm::Value, deadline_ + kLateHorizon);
+        if (checkSent_ && !checkAnswered_) state_.Owe(check_[2], ReplyForm::Value, deadline_ + kLateHorizon);
         return std::move(reply_);
     }
 
@@ -565,16 +619,20 @@ private:
     const bool serial_;
     const std::chrono::milliseconds settle_;
     const std::uint8_t code_;
+    const std::chrono::milliseconds timeout_;
     const TimePoint deadline_;
+    TimePoint checkDeadline_;
 
     std::array<std::uint8_t, kHeld> buf_{};
     std::size_t at_ = 0, got_ = 0;
     std::size_t want_ = 0;
     std::optional<TimePoint> quietUntil_;
     bool quiet_ = false;
-    bool strict_ = false;    // only an answer that names the frame counts
-    bool consumed_ = false;  // something was dropped in this wait
-    std::size_t skip_ = 0;   // bytes still to come of a foreign answer
+    bool strict_ = false;      // only an answer that names the frame counts
+    bool consumed_ = false;    // something was dropped in this wait
+    std::size_t skip_ = 0;     // bytes still to come of a foreign answer
+    bool skipText_ = false;    // they are a text
+    bool standAlone_ = false;  // the reply must end at quiet or at a header
     std::size_t keptDropped_ = 0;
     bool echoChecked_ = false;
     bool echoDropped_ = false;
@@ -582,9 +640,11 @@ private:
     std::optional<Bytes> suspect_;  // the frame's own bytes, until the check tells whose they are
     bool checkSent_ = false;
     bool checkDecided_ = false;
-    bool checkAnswered_ = false;  // its echo or its answer came
-    bool checkSeen_ = false;      // its three bytes came back, echo or answer
-    bool obscured_ = false;       // bytes dropped by a length or a cut since it was sent
+    Bytes check_;                             // the check frame sent
+    std::size_t checkAnswerEnds_ = SIZE_MAX;  // where its answer ends, when cut short
+    bool checkAnswered_ = false;              // its answer came
+    bool checkSeen_ = false;                  // its three bytes came back, echo or answer
+    bool obscured_ = false;                   // bytes dropped by a length or a cut since it was sent
     Reply reply_;
 };
 
@@ -612,9 +672,17 @@ std::chrono::milliseconds SettleTime(int baud) {
     return std::max(kMinSettle, byteTimes);
 }
 
-const Bytes& CheckFrame() {
-    static const Bytes frame = {kFrameHeader0, kFrameHeader1, kCodeAddress};
-    return frame;
+const Bytes* CheckFor(std::uint8_t code, const LineState& state, TimePoint now) {
+    static const Bytes address = {kFrameHeader0, kFrameHeader1, kCodeAddress};
+    static const Bytes name = {kFrameHeader0, kFrameHeader1, kCodeName, 0x00};
+    static const Bytes password = {kFrameHeader0, kFrameHeader1, kCodePassword, 0x00};
+    // An answer still owed to an earlier read with the check's code would
+    // pass for the check's own. (A password read back travels only inside
+    // the reader, and --trace masks it.)
+    if (!state.Owes(kCodeAddress, now)) return &address;
+    if (code != kCodeName && !state.Owes(kCodeName, now)) return &name;
+    if (code != kCodePassword && !state.Owes(kCodePassword, now)) return &password;
+    return nullptr;
 }
 
 bool LineState::Owes(std::uint8_t code, TimePoint now) const {

@@ -119,8 +119,10 @@ inline constexpr char kEchoDetail[] = "the line sends back what it is sent";
 // How long the line must stay quiet after a complete status reply.
 std::chrono::milliseconds SettleTime(int baud);
 
-// The read-address frame, sent as the check.
-const Bytes& CheckFrame();
+// The check frame for a frame with `code`: the read-address frame, or,
+// while an address read still owes its answer, the read-name frame, or the
+// read-password frame; none when all of them do.
+const Bytes* CheckFor(std::uint8_t code, const LineState& state, TimePoint now);
 
 Reply ReadReply(Line& line, Clock& clock, const Expected& expected, LineState& state, int baud,
                 std::chrono::milliseconds timeout);

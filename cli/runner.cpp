@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include "cli/line_memory.h"
+#include "cli/secret_hex.h"
 
 #include "protocol/hex.h"
 
@@ -161,7 +162,7 @@ std::string TraceLine(TimePoint start, TimePoint now, const std::string& port, c
                       const std::uint8_t* bytes, std::size_t size) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%8.3f] ", std::chrono::duration<double>(now - start).count());
-    return stamp + port + " " + direction + " " + HexBytes(bytes, size);
+    return stamp + port + " " + direction + " " + HexMaskingPasswords(bytes, size);
 }
 
 JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const RunOptions& options,
@@ -180,7 +181,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
             Record r = RecordOf(port.text, steps[i]);
             r.result = stopped ? Result::NotSent : Result::Error;
             r.detail = stopped ? kStopped : "cannot open the port: " + error;
-            r.ms = i == 0 ? ms : 0;
+            r.ms = i == 0 && !stopped ? ms : 0;
             sink.Done(i, r);
         }
         end.cutOff = !steps.empty();

@@ -6,7 +6,7 @@
 // violation replays with the line this prints.
 //
 //   chaos_check [--seed N] [--keys N] [--workers N] [--tcp N] [--timeout MS]
-//               [--only-worker W]
+//               [--only-worker W] [--show-missed] [--logs DIR] [--cli PATH]
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -44,6 +44,7 @@ struct Settings {
     int onlyWorker = -1;
     bool showMissed = false;
     std::string logs;  // a folder for each printer's log
+    std::string cli;   // another copy of the command (a soak's own, left alone by rebuilds)
 };
 
 // A 64-bit mix, so that nearby seeds give unrelated streams.
@@ -95,6 +96,7 @@ void RunWorker(Shared& shared, int w, std::vector<Line> lines) {
         }
         clitest::RunOptions run;
         run.timeoutMs = 120000;
+        run.program = s.cli;
         const Clock::time_point start = Clock::now();
         if (job.signalAfterMs >= 0) {
             run.signal = SIGINT;
@@ -129,10 +131,11 @@ void RunWorker(Shared& shared, int w, std::vector<Line> lines) {
                 std::cerr << "MISSED (worker " << w << ", job " << n << "): " << what << "\n--- trace ---\n"
                           << result.err << std::endl;
         for (const std::string& what : verdict.violations) {
-            const std::string text = "VIOLATION (worker " + std::to_string(w) + ", job " + std::to_string(n) +
-                                     "): " + what + "\n  replay: chaos_check --seed " + std::to_string(s.seed) +
-                                     " --only-worker " + std::to_string(w) + " --keys " +
-                                     std::to_string(shared.keys.load());
+            const std::string text =
+                "VIOLATION (worker " + std::to_string(w) + ", job " + std::to_string(n) + "): " + what +
+                "\n  replay: chaos_check --seed " + std::to_string(s.seed) + " --workers " + std::to_string(s.workers) +
+                " --tcp " + std::to_string(s.tcpWorkers) + " --timeout " + std::to_string(s.timeoutMs) +
+                " --only-worker " + std::to_string(w) + " --keys " + std::to_string(shared.keys.load());
             shared.violations.push_back(text);
             std::cerr << text << "\n--- command ---\n"
                       << commandLine << "\n--- output ---\n"
@@ -167,6 +170,8 @@ bool Parse(int argc, char** argv, Settings* s) {
             s->onlyWorker = std::stoi(value);
         } else if (a == "--logs") {
             s->logs = value;
+        } else if (a == "--cli") {
+            s->cli = value;
         } else {
             return false;
         }

@@ -52,7 +52,9 @@ Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccou
 // The frames the command's --trace says left for a port: bytes, and whether a check.
 struct SentFrame {
     std::vector<std::uint8_t> bytes;
+    std::vector<bool> masked;  // a password's bytes, shown as ** in the trace
     bool check = false;
+    bool Matches(const std::vector<std::uint8_t>& frame) const;
 };
 std::vector<SentFrame> SentFrames(const std::string& trace, const std::string& port);
 

@@ -124,6 +124,7 @@ ChaosPlan Chaos::Decide(const Bytes& frame, Settings* settings, ChaosEntry* entr
 
     std::vector<Piece>& pieces = shaped.pieces;
     std::size_t ownPiece = SIZE_MAX;
+    std::size_t firstOwn = SIZE_MAX;
     const auto send = [&](Bytes bytes, Offset at, bool isOwn) {
         if (isOwn) ownPiece = pieces.size();
         pieces.push_back({std::move(bytes), at});
@@ -178,6 +179,7 @@ ChaosPlan Chaos::Decide(const Bytes& frame, Settings* settings, ChaosEntry* entr
         own.clear();
     } else if (fate == "pieces") {
         Offset at = Offset(milliseconds(Uniform(0, t / 10)));
+        firstOwn = pieces.size();
         for (std::size_t k = 0; k < own.size();) {
             const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(Uniform(1, 2)), own.size() - k);
             send(Bytes(own.begin() + static_cast<long>(k), own.begin() + static_cast<long>(k + n)), at,
@@ -203,8 +205,10 @@ ChaosPlan Chaos::Decide(const Bytes& frame, Settings* settings, ChaosEntry* entr
                      [&](std::size_t a, std::size_t b) { return pieces[a].at < pieces[b].at; });
     std::vector<Piece> sorted;
     plan.lastOwnPiece = pieces.size();
+    plan.firstOwnPiece = pieces.size();
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (order[i] == ownPiece) plan.lastOwnPiece = i;
+        if (order[i] == (firstOwn == SIZE_MAX ? ownPiece : firstOwn)) plan.firstOwnPiece = i;
         sorted.push_back(std::move(pieces[order[i]]));
     }
     pieces = std::move(sorted);

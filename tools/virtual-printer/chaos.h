@@ -54,7 +54,8 @@ struct ChaosEntry {
 // What goes on the line for one frame.
 struct ChaosPlan {
     ShapedReply shaped;
-    // The piece that completes the frame's own answer; pieces.size() when none does.
+    // The pieces of the frame's own answer, first to last; pieces.size() when none.
+    std::size_t firstOwnPiece = 0;
     std::size_t lastOwnPiece = 0;
 };
 

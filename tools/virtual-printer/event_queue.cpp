@@ -34,7 +34,8 @@ void EventQueue::DropWrites() {
 std::size_t EventQueue::TakeDropped() { return std::exchange(dropped_, 0); }
 
 void ScheduleAnswer(EventQueue* queue, EventQueue::Clock::time_point base, ShapedReply shaped,
-                    std::optional<int> newBaud, std::uint64_t answerOf, std::size_t ownPiece) {
+                    std::optional<int> newBaud, std::uint64_t answerOf, std::size_t ownPiece, std::size_t firstOwn,
+                    std::uint64_t message) {
     if (shaped.hangup) {
         Event event;
         event.kind = Event::kHangup;
@@ -47,6 +48,10 @@ void ScheduleAnswer(EventQueue* queue, EventQueue::Clock::time_point base, Shape
         Event event;
         event.bytes = std::move(piece.bytes);
         if (i == ownPiece) event.answerOf = answerOf;
+        if (message != 0 && firstOwn <= i && i <= ownPiece) {
+            event.message = message;
+            event.endsMessage = i == ownPiece;
+        }
         lastPiece = std::max(lastPiece, piece.at);
         queue->Schedule(base + piece.at, std::move(event));
     }

@@ -20,6 +20,10 @@ struct Event {
     int reopenAfterMs = -1;      // kHangup
     int baud = 0;                // kSetSpeed
     std::uint64_t answerOf = 0;  // kWrite: completes the own answer of this chaos entry
+    // kWrite: one of the pieces of a message other writes must not split
+    // (0: a write of its own); the last one ends it.
+    std::uint64_t message = 0;
+    bool endsMessage = true;
 };
 
 class EventQueue {
@@ -53,8 +57,10 @@ private:
 // complete): its pieces, or the hang-up its fault asks for, and, when the
 // printer took a new speed, the change once the answer's last piece is out
 // (the answer leaves at the old speed).
-// `answerOf`: the chaos entry whose own answer the piece at `ownPiece` completes.
+// `answerOf`: the chaos entry whose own answer the piece at `ownPiece`
+// completes; the pieces from `firstOwn` to it are one message (`message`).
 void ScheduleAnswer(EventQueue* queue, EventQueue::Clock::time_point base, ShapedReply shaped,
-                    std::optional<int> newBaud, std::uint64_t answerOf = 0, std::size_t ownPiece = SIZE_MAX);
+                    std::optional<int> newBaud, std::uint64_t answerOf = 0, std::size_t ownPiece = SIZE_MAX,
+                    std::size_t firstOwn = SIZE_MAX, std::uint64_t message = 0);
 
 }  // namespace vprinter

@@ -39,6 +39,7 @@ void PrinterCore::TakeFrame(const Bytes& frame, Clock::time_point firstByte, Wir
     Answer answer;
     std::uint64_t ownSeq = 0;
     std::size_t ownPiece = 0;
+    std::size_t firstOwn = SIZE_MAX;
     if (chaos) {
         ChaosEntry entry;
         entry.rxUs = SteadyMicros(base);
@@ -48,6 +49,7 @@ void PrinterCore::TakeFrame(const Bytes& frame, Clock::time_point firstByte, Wir
         answer.bytes = entry.answer;  // for the speed a baud setting takes
         ownSeq = book.Add(std::move(entry));
         ownPiece = owns ? plan.lastOwnPiece : SIZE_MAX;
+        firstOwn = owns ? plan.firstOwnPiece : SIZE_MAX;
         shaped = std::move(plan.shaped);
     } else {
         Behaviour b = runBehaviour;
@@ -74,10 +76,18 @@ void PrinterCore::TakeFrame(const Bytes& frame, Clock::time_point firstByte, Wir
     const bool accepted = answer.bytes.size() == 4 && answer.bytes[3] == 0x00;
     std::optional<int> newBaud;
     if (frame[2] == kCodeBaudRate && accepted) newBaud = BaudForSetting(frame[3]);
-    ScheduleAnswer(&events, base, std::move(shaped), newBaud, ownSeq, ownPiece);
+    // A printer's answer is one message on its line: nothing else it sends
+    // comes between its pieces.
+    ScheduleAnswer(&events, base, std::move(shaped), newBaud, ownSeq, ownPiece, firstOwn, ownSeq);
 }
 
-void PrinterCore::Writing(const Event& event) {
+bool PrinterCore::MayWrite(const Event& event) {
+    if (inMessage != 0 && event.message != inMessage) return false;
+    if (event.message != 0) inMessage = event.endsMessage ? 0 : event.message;
+    return true;
+}
+
+void PrinterCore::Wrote(const Event& event) {
     if (event.answerOf != 0) book.Written(event.answerOf, SteadyMicros(Clock::now()));
 }
 

@@ -49,8 +49,12 @@ struct PrinterCore {
     // byteTime on the wire (ignored with Wire::AtOnce).
     void TakeFrame(const Bytes& frame, Clock::time_point firstByte, Wire wire, Offset byteTime,
                    const std::function<void(const std::string&)>& log);
-    // A write that is going out now: the account notes a frame's own answer.
-    void Writing(const Event& event);
+    // A write that falls due: false while another message is going out in
+    // pieces (the caller puts it off a little).
+    bool MayWrite(const Event& event);
+    // It went out: the account notes a frame's own answer.
+    void Wrote(const Event& event);
+    std::uint64_t inMessage = 0;  // the message whose pieces are going out
 };
 
 }  // namespace vprinter

@@ -42,6 +42,7 @@ void VirtualPrinter::DoHangup(const char* why) {
         reader_.DropPartial();
     }
     core_.events.DropWrites();
+    core_.inMessage = 0;
     Log(std::string("hangup (") + why + ")");
 }
 
@@ -74,13 +75,17 @@ void VirtualPrinter::RunDueEvents() {
         Event& event = *due;
         switch (event.kind) {
             case Event::kWrite:
+                if (!core_.MayWrite(event)) {
+                    core_.events.Schedule(Clock::now() + std::chrono::milliseconds(1), std::move(event));
+                    break;
+                }
                 if (!line_.IsOpen()) break;  // nobody on the line
                 if (output_.size() + event.bytes.size() > kMaxOutput) {
                     Log("output full, dropped " + std::to_string(event.bytes.size()) + " bytes");
                     break;
                 }
+                core_.Wrote(event);
                 Log("tx " + HexString(event.bytes, kMaxLoggedBytes));
-                core_.Writing(event);
                 output_.insert(output_.end(), event.bytes.begin(), event.bytes.end());
                 break;
             case Event::kHangup:

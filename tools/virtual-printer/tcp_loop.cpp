@@ -110,7 +110,10 @@ void TcpPrinters::DropClient(std::size_t i, bool reset, const char* why) {
     // A network module keeps the printer's serial side talking when a
     // client goes: a late answer reaches whoever connects next. A reset
     // (the printer off) drops it.
-    if (reset || !s.core.chaos) s.core.events.DropWrites();
+    if (reset || !s.core.chaos) {
+        s.core.events.DropWrites();
+        s.core.inMessage = 0;
+    }
     if (!s.reader.Partial().empty()) {
         s.discarded += s.reader.Partial().size();
         s.reader.DropPartial();
@@ -168,13 +171,17 @@ void TcpPrinters::RunDue(std::size_t i) {
     while (std::optional<Event> due = s.core.events.TakeDue(Clock::now())) {
         switch (due->kind) {
             case Event::kWrite:
+                if (!s.core.MayWrite(*due)) {
+                    s.core.events.Schedule(Clock::now() + std::chrono::milliseconds(1), std::move(*due));
+                    break;
+                }
                 if (s.clientFd < 0) break;  // nobody to answer
                 if (s.output.size() + due->bytes.size() > kMaxOutput) {
                     Log(s, "output full, dropped " + std::to_string(due->bytes.size()) + " bytes");
                     break;
                 }
+                s.core.Wrote(*due);
                 Log(s, "tx " + HexString(due->bytes, kLoggedBytes));
-                s.core.Writing(*due);
                 s.output.insert(s.output.end(), due->bytes.begin(), due->bytes.end());
                 break;
             case Event::kHangup: DropClient(i, true, "connection reset (fault)"); break;

@@ -7,6 +7,7 @@
 #include "cli/batch.h"
 #include "cli/codepage.h"
 #include "cli/console.h"
+#include "cli/doctor.h"
 #include "cli/input.h"
 #include "cli/job_record.h"
 #include "cli/journal.h"
@@ -419,8 +420,9 @@ int RunWatch(const Options& o, StopControl& stop) {
 }  // namespace
 
 int RunCommand(const std::string& command, const Options& o, StopControl& stop) {
-    if (command == "settings" || command == "ports" || command == "journal")
+    if (command == "settings" || command == "ports" || command == "journal" || command == "doctor")
         if (const int stopped = stop.Started()) return stopped;
+    if (command == "doctor") return RunDoctor({o.journal, o.ports}, o.udevRule, o.json);
     if (command == "settings") {
         for (const std::string& line : FormatSettings(o.json)) TheConsole().Out(line);
         return TheConsole().Failed() ? kExitOutputFailed : kExitDone;

@@ -34,7 +34,7 @@ constexpr char kDescription[] =
 // 2^53 - 1: the largest station number, as the journal gives them.
 constexpr long long kLargestNumber = (1LL << 53) - 1;
 
-const char* const kCommands = "ports, settings, get, set, apply, probe, watch or journal";
+const char* const kCommands = "ports, settings, get, set, apply, probe, watch, journal or doctor";
 
 int Usage(const std::string& message) {
     TheConsole().Err("morvane-cli: " + message);
@@ -148,6 +148,12 @@ int main(int argc, char** argv) {
     journal->add_option("--port", o.journalPort, "only the jobs on this port");
     journal->add_flag("--all", o.journalAll, "the whole history, interrupted jobs too");
     journal->add_flag("--csv", o.csv, "number, address, name, password, time and result, as CSV");
+    app.add_subcommand("doctor",
+                       "what stands between this machine and its printers, each with its fix (exit 1 when something "
+                       "does); --journal FILE: the journal to check, else the current folder")
+        ->add_option("--udev-rule", o.udevRule,
+                     "print a udev rule for the printers a usb: selector names (e.g. usb:0416:5011): ModemManager "
+                     "kept away, autosuspend off, group dialout may open them");
 
     int status = kExitOutputFailed;
     try {

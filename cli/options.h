@@ -26,6 +26,7 @@ struct Options {
     std::string journal;                   // set, apply, watch: the journal to add to
     long long start = 0;                   // watch: the lowest number to give; 0: 1
     bool probe = false;                    // watch: find each printer's speed first
+    std::string udevRule;                  // doctor --udev-rule SELECTOR
     std::string journalFile;               // journal: the one to read
     std::string journalAddress;            // journal --address
     std::string journalPort;               // journal --port

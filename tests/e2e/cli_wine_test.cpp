@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli_fixture.h"
@@ -146,6 +147,37 @@ TEST_F(CliFixture, NetworkPrinterOverWinsock) {
         EXPECT_EQ(printer.Connections(0), 1u) << "one connection per job";
         printer.WaitForIdle(3000);
     }
+}
+
+// The machine check as far as it goes on Windows: COM1, named, opens; a
+// plain serial port not named is not opened (Wine links one to the
+// machine's own serial port); the journal's folder may be written; what is
+// not looked at says so. Nothing reaches the printer.
+TEST_F(CliFixture, DoctorOnWindows) {
+    PrepareFolder();
+    const CliRun run = RunCli({"doctor", "--json", "-p", "COM1", "--journal", "shift.jsonl"});
+    EXPECT_EQ(run.status, 0) << Joined(run.lines);
+    std::map<std::string, std::string> status;
+    for (const std::string& line : run.lines) {
+        const nlohmann::json j = nlohmann::json::parse(line);
+        status[j["check"].get<std::string>() + " " + j.value("subject", "")] = j["status"];
+        EXPECT_NE(j["status"], "problem") << line;
+    }
+    EXPECT_EQ(status["port-access COM1"], "ok") << Joined(run.lines);
+    for (const auto& [check, result] : status)
+        if (check.rfind("port-access COM", 0) == 0 && check != "port-access COM1") {
+            EXPECT_EQ(result, "not-checked") << check;
+        }
+    EXPECT_EQ(status["print-queue "], "not-checked") << Joined(run.lines);
+    EXPECT_EQ(status["autosuspend "], "not-checked") << Joined(run.lines);
+    bool journal = false;
+    for (const auto& [check, result] : status) journal = journal || (check.rfind("journal ", 0) == 0 && result == "ok");
+    EXPECT_TRUE(journal) << Joined(run.lines);
+    EXPECT_EQ(printer_->FrameCount(), 0u) << "the check sent a frame";
+
+    const CliRun rule = RunCli({"doctor", "--udev-rule", "usb:0416:5011"});
+    EXPECT_EQ(rule.status, 0) << Joined(rule.lines);
+    EXPECT_FALSE(rule.lines.empty());
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ else()
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/morvane-cli.bash-completion
           DESTINATION share/bash-completion/completions RENAME morvane-cli)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/morvane-cli)
+  # An example to copy and adapt: nothing under udev's own folders.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/udev/morvane-printers.rules.example DESTINATION share/doc/morvane-cli)
   # Where Ansible looks for modules without being told.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/ansible/morvane_printer.py DESTINATION share/ansible/plugins/modules)
 endif()

@@ -4,7 +4,8 @@
 #   - from a port appearing to its job's record on disk, and the job's own
 #     time (16 keys and the two reads, from its claim to its record), for
 #     RUNS plugs;
-#   - `journal` reading back a journal of 100,000 jobs, and --csv.
+#   - `journal` reading back a journal of 100,000 jobs, and --csv;
+#   - `doctor`, the machine check (it exits 1 when something stands in the way).
 #   scripts/bench-station.sh [RUNS]      (default 10)
 # Uses the build in build/native (scripts/build.sh makes it).
 set -e
@@ -99,11 +100,12 @@ for k in 1 2 3; do
     echo "journal-100k-$view $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
   done
 done
+for k in 1 2 3 4 5; do t0=$(now_ms); "$cli" doctor --journal "$work/journal" >/dev/null || true; t1=$(now_ms); echo "doctor $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"; done
 
 awk '
   { v[$1] = v[$1] " " $2; n[$1]++ }
   END {
-    split("appear-to-record job-16-keys-2-reads journal-100k-latest journal-100k-csv", names, " ")
+    split("appear-to-record job-16-keys-2-reads journal-100k-latest journal-100k-csv doctor", names, " ")
     printf "| %-24s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
     printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-------", "------------", "------------", "------------"
     for (k = 1; k in names; k++) {

@@ -64,7 +64,7 @@ deb=$(ls "$build"/native/packages/*.deb)
 check "$deb" "$(dpkg-deb -c "$deb")" /usr/bin/morvane-cli /usr/bin/virtual-printer \
   /usr/share/man/man1/morvane-cli.1.gz /usr/share/man/man1/virtual-printer.1.gz \
   /usr/share/bash-completion/completions/morvane-cli /usr/share/doc/morvane-cli/copyright \
-  /usr/share/ansible/plugins/modules/morvane_printer.py
+  /usr/share/ansible/plugins/modules/morvane_printer.py /usr/share/doc/morvane-cli/morvane-printers.rules.example
 ls -l "$zip" "$msi" "$deb"
 # What Intune's and SCCM's detection rules and Ansible's product_id name.
 echo "$(basename "$msi"): ProductCode $(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')"

@@ -228,9 +228,15 @@ else
   contents=$(dpkg-deb -c "$deb")
   for f in ./usr/bin/morvane-cli ./usr/bin/virtual-printer ./usr/share/man/man1/morvane-cli.1.gz \
            ./usr/share/man/man1/virtual-printer.1.gz ./usr/share/bash-completion/completions/morvane-cli \
-           ./usr/share/doc/morvane-cli/copyright ./usr/share/ansible/plugins/modules/morvane_printer.py; do
+           ./usr/share/doc/morvane-cli/copyright ./usr/share/ansible/plugins/modules/morvane_printer.py \
+           ./usr/share/doc/morvane-cli/morvane-printers.rules.example; do
     echo "$contents" | grep -q " $f\$" && pass "deb holds $f" || fail "deb lacks $f"
   done
+  if echo "$contents" | grep -q "/rules\.d/"; then
+    fail "deb installs a udev rule: $(echo "$contents" | grep "/rules\.d/")"
+  else
+    pass "deb installs no udev rule, only the example"
+  fi
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "$depends" | grep -q "libserialport0" && pass "deb depends on libserialport0" ||
     fail "deb does not declare libserialport0: $depends"

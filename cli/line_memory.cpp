@@ -66,20 +66,34 @@ std::string OwedFileName(const PortName& port) {
     return "owed" + safe.substr(0, 64) + tail;
 }
 
-void RecallOwed(const PortName& port, LineState* state) {
+Recalled RecallOwed(const PortName& port, LineState* state) {
     const std::string path = PathFor(port);
-    if (path.empty()) return;
+    if (path.empty()) return Recalled::Nothing;
     std::ifstream in(path);
-    if (!in) return;
+    if (!in) return Recalled::Nothing;
+    Recalled recalled = Recalled::QuietOnly;
     const auto steadyNow = SteadyClock::now();
     const auto systemNow = SystemTime::now();
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
+        if (line.rfind("quiet ", 0) == 0) {
+            std::string word;
+            long long untilMs = 0;
+            const auto left = fields >> word >> untilMs
+                                  ? SystemTime::time_point(std::chrono::milliseconds(untilMs)) - systemNow
+                                  : SystemTime::duration::zero();
+            if (left > SystemTime::duration::zero() && left <= kQuietKept) {
+                state->echo = LineState::Echo::Quiet;
+                state->quietUntil = steadyNow + std::chrono::duration_cast<SteadyClock::duration>(left);
+            }
+            continue;
+        }
         unsigned code = 0;
         std::string form;
         long long untilMs = 0;
         if (!(fields >> code >> form >> untilMs) || code > 0xFF || (form != "status" && form != "value")) continue;
+        recalled = Recalled::Owed;
         const auto left = SystemTime::time_point(std::chrono::milliseconds(untilMs)) - systemNow;
         if (left <= SystemTime::duration::zero()) continue;
         // A clock set back must not make a line wait for long.
@@ -87,20 +101,37 @@ void RecallOwed(const PortName& port, LineState* state) {
         state->Owe(static_cast<std::uint8_t>(code), form == "value" ? ReplyForm::Value : ReplyForm::Status,
                    steadyNow + std::chrono::duration_cast<SteadyClock::duration>(bounded));
     }
+    return recalled;
 }
 
-void KeepOwed(const PortName& port, const LineState& state, bool recalled) {
+void KeepOwed(const PortName& port, const LineState& state, Recalled recalled) {
     const auto steadyNow = SteadyClock::now();
-    if (!state.OwesAny(steadyNow) && !recalled) return;
+    // Proof in this job renews the time a quiet line is remembered; the file
+    // is written again for that only once half of that time has gone.
+    const bool renew = state.quietShown && state.quietUntil < steadyNow + kQuietKept / 2;
+    const TimePoint quietUntil = state.echo != LineState::Echo::Quiet ? TimePoint{}
+                                 : renew                              ? steadyNow + kQuietKept
+                                                                      : state.quietUntil;
+    const bool keep = state.OwesAny(steadyNow) || quietUntil > steadyNow;
+    if (!keep && recalled == Recalled::Nothing) return;
+    if (!state.OwesAny(steadyNow) && !renew && recalled != Recalled::Owed &&
+        (quietUntil > steadyNow) == (recalled == Recalled::QuietOnly))
+        return;  // the file says just this already
     const std::string path = PathFor(port);
     if (path.empty()) return;
     std::error_code ec;
-    if (!state.OwesAny(steadyNow)) {
+    if (!keep) {
         std::filesystem::remove(path, ec);
         return;
     }
     const auto systemNow = SystemTime::now();
     std::ostringstream text;
+    const auto wall = [&](TimePoint t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   (systemNow + std::chrono::duration_cast<SystemTime::duration>(t - steadyNow)).time_since_epoch())
+            .count();
+    };
+    if (quietUntil > steadyNow) text << "quiet " << wall(quietUntil) << "\n";
     for (const LineState::Owed& o : state.owed) {
         if (o.until <= steadyNow) continue;
         const auto until = systemNow + std::chrono::duration_cast<SystemTime::duration>(o.until - steadyNow);

@@ -59,7 +59,7 @@ public:
           settle_(std::max(SettleTime(baud), line.MinimumSettle())),
           code_(expected.frame.size() > 2 ? expected.frame[2] : 0),
           timeout_(timeout),
-          deadline_(clock.Now() + timeout) {
+          deadline_(expected.sentAt.value_or(clock.Now()) + timeout) {
         state_.Forget(clock_.Now());
         strict_ = state_.dirty || state_.OwesAny(clock_.Now());
     }
@@ -126,10 +126,9 @@ private:
         return false;
     }
 
-    void Drop(std::size_t n, const char* why, bool blind = false) {
+    void Drop(std::size_t n, const char* why) {
         n = std::min(n, Avail());
         if (n == 0) return;
-        obscured_ = obscured_ || (blind && checkSent_);
         const Bytes bytes(P(), P() + n);
         reply_.droppedBytes += n;
         if (keptDropped_ < kKeptDropped) {
@@ -149,7 +148,7 @@ private:
                 if (n == 0) return More();
                 // No text holds 1D: a header there means that answer was cut short.
                 const std::size_t upTo = static_cast<std::size_t>(std::find(P(), P() + n, kFrameHeader0) - P());
-                Drop(upTo, "an earlier frame's answer: dropped", skipText_);
+                Drop(upTo, "an earlier frame's answer: dropped");
                 skip_ = upTo < n ? 0 : skip_ - n;
                 continue;
             }
@@ -175,7 +174,7 @@ private:
                 if (code == kFrameHeader0 && avail == h + 3) return More(h + 4);
                 if (code == kFrameHeader0 && p[h + 3] == kFrameHeader1) {
                     // 1D 46 1D 46: a header cut short, another after it.
-                    Drop(h + 2, "an answer cut short: dropped", true);
+                    Drop(h + 2, "an answer cut short: dropped");
                     strict_ = true;
                     continue;
                 }
@@ -286,7 +285,6 @@ private:
         const std::size_t k = std::min(avail, c.size());
         if (!std::equal(p, p + k, c.begin())) return std::nullopt;
         if (avail < c.size()) return More(c.size());
-        checkSeen_ = true;
         // The address check's own answer begins with the same three bytes
         // and goes on with a length and an address of printable characters;
         // its echo is followed by quiet, or by anything else. (The name
@@ -337,6 +335,7 @@ private:
             if (Avail() < h + kLengthAt + 1 + P()[h + kLengthAt]) return More(h + kLengthAt + 1 + P()[h + kLengthAt]);
         }
         state_.echo = LineState::Echo::Quiet;
+        state_.quietShown = true;
         state_.Settle(check_[2]);
         checkAnswered_ = true;
         // What is there of it goes; the rest, should it still come, is
@@ -345,7 +344,6 @@ private:
         const std::size_t now = std::min({whole, Avail(), checkAnswerEnds_});
         Drop(now, "the check's answer");
         skip_ = whole - now;
-        skipText_ = true;
         return JudgeSuspect();
     }
 
@@ -370,7 +368,7 @@ private:
             echoDropped_ = true;
             if (clock_.Now() > deadline_) {
                 // Past the frame's own time-out (while the check was out): too late.
-                Drop(h + kLengthAt, "its answer, too late: dropped", true);
+                Drop(h + kLengthAt, "its answer, too late: dropped");
                 strict_ = true;
                 return false;
             }
@@ -382,12 +380,15 @@ private:
         const bool first = !consumed_ && serial_;
         // A new header where the status or length byte stands: this one was
         // cut short, or was the echo of a frame of three bytes; no reply.
-        const std::optional<bool> cut = HeaderBegins(h + kLengthAt);
+        // (After a 3-byte frame on a line that may echo, a lone 1D there is
+        // taken for the start of one: its echo and a cut answer look so.)
+        const bool lone = standAlone_ && avail > h + kLengthAt && p[h + kLengthAt] == kFrameHeader0;
+        const std::optional<bool> cut = lone ? std::optional<bool>(true) : HeaderBegins(h + kLengthAt);
         if (!cut) return false;
         if (*cut) {
             const bool echo = h == 0 && std::equal(p, p + kLengthAt, expected_.frame.begin(), expected_.frame.end());
             if (echo && state_.echo != LineState::Echo::Quiet) state_.echo = LineState::Echo::Echoes;
-            Drop(h + kLengthAt, echo ? "the line's echo" : "an answer cut short: dropped", true);
+            Drop(h + kLengthAt, echo ? "the line's echo" : "an answer cut short: dropped");
             echoDropped_ = echoDropped_ || echo;
             strict_ = true;
             return false;
@@ -428,11 +429,19 @@ private:
         // there, and this reply was cut short.
         for (std::size_t i = lengthAt + 1; i < whole; ++i)
             if (p[i] == kFrameHeader0) {
-                Drop(i, "an answer cut short: dropped", true);
+                Drop(i, "an answer cut short: dropped");
                 strict_ = true;
                 return false;
             }
-        if (!Clean()) {
+        // After the read-address frame on a line that may echo, its bytes and
+        // noise could pass for an answer: an address is printable.
+        if (standAlone_ &&
+            !std::all_of(p + lengthAt + 1, p + whole, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; })) {
+            Drop(h + kLengthAt, "the line's echo, or an answer cut short: dropped");
+            strict_ = true;
+            return false;
+        }
+        if (!Clean() || standAlone_) {
             const std::optional<bool> alone = StandsAlone(whole);
             if (!alone) return false;
             if (!*alone) return Noise(h);
@@ -456,7 +465,7 @@ private:
     }
 
     bool Noise(std::size_t h) {
-        Drop(h + kLengthAt, "an answer run into other bytes: dropped", true);
+        Drop(h + kLengthAt, "an answer run into other bytes: dropped");
         strict_ = true;
         return false;
     }
@@ -503,6 +512,9 @@ private:
             strict_ = true;  // not a reply on its own: look for one that names the frame
             return false;
         }
+        // (On a serial line the dialog's exact length first: what follows
+        // within the settle time makes it a reply of the wrong length.)
+        if (!quiet_) return AwaitQuiet();
         // 1D within it: a header begins there, and this is no reply. (But
         // for the 0x11 form's own header, which off serial lines the dialog
         // reads as bytes 1 and 2.)
@@ -511,7 +523,6 @@ private:
             strict_ = true;
             return false;
         }
-        if (!quiet_) return AwaitQuiet();
         reply_.bytes.assign(p, p + whole);
         at_ += whole;
         return Judge(reply_.bytes.data(), whole, h);
@@ -549,16 +560,23 @@ private:
         }
         state_.Settle(code);
         strict_ = true;
+        // Only its header if 1D stands where its status, length or text
+        // does: it was cut short, and what begins there is another answer.
+        const std::size_t cut =
+            static_cast<std::size_t>(std::find(p + h + 3, p + std::min(whole, avail), kFrameHeader0) - p);
+        if (cut < std::min(whole, avail)) whole = cut;
         const std::size_t now = std::min(whole, avail);
         Drop(now, "an earlier frame's answer: dropped");
         skip_ = whole - now;
-        skipText_ = forms.value && !forms.status;  // a text may hide other bytes; a status byte cannot
         return std::nullopt;
     }
 
     // The reply's verdict: bytes[0..size), header (or prefix) at h.
     bool Judge(const std::uint8_t* bytes, std::size_t size, std::size_t h) {
-        if (answerFirst_) state_.echo = LineState::Echo::Quiet;
+        if (answerFirst_) {
+            state_.echo = LineState::Echo::Quiet;
+            state_.quietShown = true;
+        }
         state_.Settle(code_);
         if (expected_.form == ReplyForm::Status) {
             const bool refused =
@@ -576,14 +594,8 @@ private:
     }
 
     Reply NoAnswer() {
-        if (suspect_ && checkSent_ && !checkSeen_ && !obscured_) {
-            // The check never came back: a line that echoes would have sent
-            // it back at once, so the copy was the printer's. (Unless a
-            // foreign answer's text, or a cut one, may have hidden it.)
-            state_.echo = LineState::Echo::Quiet;
-            JudgeSuspect();
-            return Finish();
-        }
+        // The check drew no answer: the line may echo slowly, or not at all;
+        // without proof the frame's copy is no reply.
         suspect_.reset();
         reply_.result = Result::NoAnswer;
         const bool foreign = reply_.droppedBytes > 0;
@@ -631,7 +643,6 @@ private:
     bool strict_ = false;      // only an answer that names the frame counts
     bool consumed_ = false;    // something was dropped in this wait
     std::size_t skip_ = 0;     // bytes still to come of a foreign answer
-    bool skipText_ = false;    // they are a text
     bool standAlone_ = false;  // the reply must end at quiet or at a header
     std::size_t keptDropped_ = 0;
     bool echoChecked_ = false;
@@ -643,8 +654,6 @@ private:
     Bytes check_;                             // the check frame sent
     std::size_t checkAnswerEnds_ = SIZE_MAX;  // where its answer ends, when cut short
     bool checkAnswered_ = false;              // its answer came
-    bool checkSeen_ = false;                  // its three bytes came back, echo or answer
-    bool obscured_ = false;                   // bytes dropped by a length or a cut since it was sent
     Reply reply_;
 };
 

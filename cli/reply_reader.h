@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,11 @@ constexpr std::chrono::milliseconds kLateHorizon{3000};
 struct LineState {
     enum class Echo { Unknown, Echoes, Quiet };
     Echo echo = Echo::Unknown;
+    // The line was shown not to echo in this job (its own answer came
+    // first, or a check's did): worth keeping for the next command, which
+    // is then spared the check, until quietUntil.
+    bool quietShown = false;
+    TimePoint quietUntil{};
     // Bytes were dropped, or left over, since the last reply: what follows
     // them may be the tail of something else.
     bool dirty = false;
@@ -95,6 +101,9 @@ private:
 // The frame whose reply is awaited, and the reader's ways back to its caller.
 struct Expected {
     ReplyForm form = ReplyForm::Status;
+    // When the frame began to leave: its time-out counts from there, so
+    // that an answer after it is never taken, however late this reader runs.
+    std::optional<TimePoint> sentAt;
     Bytes frame;  // as sent: byte 2 is its code, and its echo is these bytes
     // Sends the check frame; false when the line would not take it.
     std::function<bool(const Bytes& check)> sendCheck;

@@ -94,7 +94,8 @@ struct Exchange {
         DropStale();
         Trace("tx", frame, static_cast<std::size_t>(length));
         std::string error;
-        if (!line.Write(frame, static_cast<std::size_t>(length), clock.Now() + kWriteBound, &error)) {
+        const TimePoint sentAt = clock.Now();
+        if (!line.Write(frame, static_cast<std::size_t>(length), sentAt + kWriteBound, &error)) {
             Reply failed;
             failed.result = Result::Error;
             failed.detail = "cannot send: " + error;
@@ -102,6 +103,7 @@ struct Exchange {
         }
         Expected expected;
         expected.form = form;
+        expected.sentAt = sentAt;
         expected.frame.assign(frame, frame + length);
         expected.sendCheck = [this](const Bytes& check) {
             Trace("tx (a check: does the line echo?)", check.data(), check.size());
@@ -190,8 +192,7 @@ JobEnd RunPrinter(const PortName& port, const std::vector<Step>& steps, const Ru
     }
 
     Exchange exchange{*line, options, clock, port.text, start, options.baud, {}};
-    RecallOwed(port, &exchange.state);
-    const bool recalled = !exchange.state.owed.empty();
+    const Recalled recalled = RecallOwed(port, &exchange.state);
     // Set once the printer's state is unknown: the keys after it are not sent.
     Result halted = Result::Ok;
     bool echoes = false;  // the line sent the frames back, and nothing answered them
@@ -308,8 +309,7 @@ Record ProbePrinter(const PortName& port, const RunOptions& options, const LineO
     FrameBuffer frame{};
     const Frame built = BuildReadFrame(frame, *FindSetting("bt-address"));
     Exchange exchange{*line, options, clock, port.text, start, ProbeSpeeds().front(), {}};
-    RecallOwed(port, &exchange.state);
-    const bool recalled = !exchange.state.owed.empty();
+    const Recalled recalled = RecallOwed(port, &exchange.state);
     r.result = Result::NoAnswer;
     r.detail = "no answer at any speed";
     // A line without a speed (USB, LPT) is tried once.

@@ -48,9 +48,16 @@ public:
 
 // Whether this platform can reach such a port at all; *why says it when not.
 bool CheckPortName(const PortName& port, std::string* why);
+
+// A port another program has: who, where the system tells ("ModemManager
+// (pid 812)"), else empty.
+struct PortBusy {
+    bool busy = false;
+    std::string holder;
+};
 // Nothing, with the reason in *error, when the port cannot be opened or is
-// in use by another program.
-std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error);
+// in use by another program (then *busy says so, when given).
+std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error, PortBusy* busy = nullptr);
 // Puts back the settings of every line still open, at once: for a command
 // that ends without closing them.
 void RestoreOpenLines();

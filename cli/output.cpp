@@ -40,8 +40,11 @@ constexpr std::string_view kMasked = "********";
 
 std::string MaskedQuotes(const std::string& value, std::string text) {
     if (value.empty()) return text;
-    const std::string quoted = "\"" + value + "\"";
-    const std::string masked = "\"" + std::string(kMasked) + "\"";
+    // Appended, not added: GCC 12 warns of an overlap in "\"" + value.
+    std::string quoted(1, '"');
+    quoted.append(value).push_back('"');
+    std::string masked(1, '"');
+    masked.append(kMasked).push_back('"');
     for (std::size_t at = text.find(quoted); at != std::string::npos; at = text.find(quoted, at + masked.size()))
         text.replace(at, quoted.size(), masked);
     return text;

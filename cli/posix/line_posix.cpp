@@ -18,9 +18,11 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "cli/posix/lock_holders.h"
 #include "cli/posix/open_errors.h"
 #include "cli/posix/sysfs_ports.h"
 #include "cli/tcp_line.h"
@@ -90,17 +92,25 @@ public:
     }
 
     // Takes the line for this command alone; *error says who has it when not.
-    bool Take(const std::string& path, std::string* error) {
+    bool Take(const std::string& path, std::string* error, PortBusy* busy) {
         if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            *error = errno == EWOULDBLOCK ? InUse(path, "it holds a lock on the port")
-                                          : path + ": cannot lock the port: " + std::strerror(errno);
+            if (errno != EWOULDBLOCK) {
+                *error = path + ": cannot lock the port: " + std::strerror(errno);
+                return false;
+            }
+            struct stat st {};
+            busy->busy = true;
+            busy->holder = fstat(fd_, &st) == 0 ? FlockHolder(st.st_dev, st.st_ino) : std::string();
+            *error = InUse(path, busy->holder, "it holds a lock on the port");
             return false;
         }
         if (!tty_) return true;
         int exclusive = 0;
         if (ioctl(fd_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
             // Set by a program that has it open now: only root gets this far.
-            *error = InUse(path, "it opened the port for itself alone");
+            busy->busy = true;
+            busy->holder = OpenerOf(path);
+            *error = InUse(path, busy->holder, "it opened the port for itself alone");
             return false;
         }
         if (ioctl(fd_, TIOCEXCL) != 0) {
@@ -225,14 +235,17 @@ private:
     std::chrono::milliseconds settle_{0};
 };
 
-std::string OpenError(const std::string& path) {
+std::string OpenError(const std::string& path, PortBusy* busy) {
     switch (errno) {
         case EACCES:
         case EPERM: return PermissionDenied(path);
         case ENOENT:
         case ENXIO:
         case ENODEV: return NoSuchPort(path);
-        case EBUSY: return InUse(path, "it opened the port for itself alone");
+        case EBUSY:
+            busy->busy = true;
+            busy->holder = OpenerOf(path);
+            return InUse(path, busy->holder, "it opened the port for itself alone");
         default: return Errno(path.c_str());
     }
 }
@@ -270,23 +283,27 @@ bool CheckPortName(const PortName& port, std::string* why) {
     return true;
 }
 
-std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error) {
+std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error, PortBusy* busy) {
+    PortBusy unused;
+    if (busy == nullptr) busy = &unused;
     if (port.kind == PortName::Kind::Tcp) return OpenTcpLine(port, kDefaultConnectTimeout, error);
     const std::string path = DevicePath(port);
     // Serial tools that take a port by a lock file (minicom) do not flock it;
     // the port is theirs before it is even opened here.
     if (const std::optional<UucpLock> lock = LiveUucpLock("", path)) {
-        *error = InUseBy(path, lock->pid, "it holds the lock file " + lock->file);
+        busy->busy = true;
+        busy->holder = HolderOf(lock->pid);
+        *error = InUse(path, busy->holder, "it holds the lock file " + lock->file);
         return nullptr;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = OpenError(path);
+        *error = OpenError(path, busy);
         return nullptr;
     }
     auto line = std::make_unique<PosixLine>(fd, isatty(fd) == 1);
     // One program on a printer at a time: a second one would read our replies.
-    if (!line->Take(path, error)) return nullptr;
+    if (!line->Take(path, error, busy)) return nullptr;
     line->SetMinimumSettle(AdapterLatency(path));
     if (!line->SetSpeed(baud, error)) return nullptr;
     return line;

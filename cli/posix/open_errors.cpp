@@ -23,14 +23,13 @@ std::string NoSuchPort(const std::string& path) {
     return path + ": no such port; " + (names.empty() ? "this machine shows none" : "ports here: " + names);
 }
 
-std::string InUse(const std::string& path, const std::string& how) {
-    return path + ": in use by another program (" + how + "); nothing was sent";
+std::string InUse(const std::string& path, const std::string& holder, const std::string& how) {
+    return path + ": in use by " + (holder.empty() ? "another program" : holder) + ": " + how + "; nothing was sent";
 }
 
-std::string InUseBy(const std::string& path, pid_t holder, const std::string& how) {
-    std::string who = ProcessText(holder);
-    if (who == "pid " + std::to_string(holder)) who = "another program (" + who + ")";  // no name to read
-    return path + ": in use by " + who + ": " + how + "; nothing was sent";
+std::string HolderOf(pid_t pid) {
+    const std::string who = ProcessText(pid);
+    return who == "pid " + std::to_string(pid) ? "another program (" + who + ")" : who;  // no name to read
 }
 
 }  // namespace morvane::cli

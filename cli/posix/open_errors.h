@@ -12,10 +12,11 @@ namespace morvane::cli {
 std::string PermissionDenied(const std::string& path);
 // "/dev/ttyUSB9: no such port; ports here: ..."
 std::string NoSuchPort(const std::string& path);
-// "/dev/ttyUSB0: in use by another program (...)"
-std::string InUse(const std::string& path, const std::string& how);
-// "/dev/ttyUSB0: in use by minicom (pid 812): ...", or by "another program
-// (pid 812)" when its name cannot be read.
-std::string InUseBy(const std::string& path, pid_t holder, const std::string& how);
+// "/dev/ttyUSB0: in use by minicom (pid 812): it holds a lock on the port;
+// nothing was sent"; an empty holder is "another program".
+std::string InUse(const std::string& path, const std::string& holder, const std::string& how);
+// The holder's text for a process id: its name and id, or "another
+// program (pid N)" when the name cannot be read.
+std::string HolderOf(pid_t pid);
 
 }  // namespace morvane::cli

@@ -1,5 +1,7 @@
 #include "cli/posix/sysfs_ports.h"
 
+#include "cli/posix/lock_holders.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -84,20 +86,7 @@ std::string ByIdLink(const std::string& root, const std::string& name) {
 
 // An entry of /proc/locks ("1: FLOCK  ADVISORY  WRITE 4321 00:05:86 0 EOF")
 // on the device file.
-bool LockedByAnother(const struct stat& st) {
-    std::ifstream locks("/proc/locks");
-    char wanted[64];
-    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream fields(line);
-        std::string number, kind, mode, access, pid, where;
-        fields >> number >> kind >> mode >> access >> pid >> where;
-        if (kind == "->") continue;  // a waiter, not a holder
-        if (where == wanted && pid != std::to_string(getpid())) return true;
-    }
-    return false;
-}
+bool LockedByAnother(const struct stat& st) { return !FlockHolder(st.st_dev, st.st_ino).empty(); }
 
 // How tools name a device's lock file: by its file name (LCK..ttyUSB0), or
 // by its path under /dev with '/' as '_' (LCK..pts_3).

@@ -280,10 +280,12 @@ std::string LibraryName(const PortName& port) {
 }
 
 // What a technician can do about a COM port that does not open.
-std::string OpenError(const std::string& name, DWORD code) {
+std::string OpenError(const std::string& name, DWORD code, PortBusy* busy) {
     switch (code) {
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
+            // Windows does not say which program has it.
+            busy->busy = true;
             return name + ": in use by another program (Windows opens a COM port for one program at a time: " +
                    SystemMessage(code) + "); nothing was sent";
         case ERROR_FILE_NOT_FOUND:
@@ -306,7 +308,9 @@ bool CheckPortName(const PortName& port, std::string* why) {
     return true;
 }
 
-std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error) {
+std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error, PortBusy* busy) {
+    PortBusy unused;
+    if (busy == nullptr) busy = &unused;
     if (port.kind == PortName::Kind::Tcp) return OpenTcpLine(port, kDefaultConnectTimeout, error);
     if (port.kind != PortName::Kind::Com) {
         const PortLibraryCalls* lib = PortLibrary(error);
@@ -314,6 +318,8 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
         const std::string name = LibraryName(port);
         std::unique_ptr<PortClaim> claim = PortClaim::Take(name);
         if (!claim) {
+            busy->busy = true;
+            busy->holder = "another morvane-cli";
             *error = name + ": in use by another morvane-cli; nothing was sent";
             return nullptr;
         }
@@ -328,7 +334,7 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     const std::string device = "\\\\.\\COM" + std::to_string(port.number);
     HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *error = OpenError(port.text, GetLastError());
+        *error = OpenError(port.text, GetLastError(), busy);
         return nullptr;
     }
     auto line = std::make_unique<SerialLine>(h);

@@ -11,6 +11,7 @@
 #include "cli/input.h"
 #include "cli/job_record.h"
 #include "cli/journal.h"
+#include "cli/journal_report.h"
 #include "cli/journal_view.h"
 #include "cli/station.h"
 #include "cli/ledger.h"
@@ -435,6 +436,7 @@ int RunCommand(const std::string& command, const Options& o, StopControl& stop) 
     }
     if (command == "probe") return RunProbe(o, stop);
     if (command == "watch") return RunWatch(o, stop);
+    if (command == "journal" && o.report) return ShowJournalReport(o.journalFile, {o.since, o.until, o.json});
     if (command == "journal")
         return ShowJournal(o.journalFile, {o.journalAll, o.journalAddress, o.journalPort, o.csv, o.json});
     return RunJobs(command, o, stop);

@@ -75,11 +75,11 @@ bool SkimmedEntry(const SkimmedFields& fields, bool wantSettings, JournalEntry* 
                 if (idKey == "kind") SkimmedString(idRaw, &e->kind);
             }
         } else {
-            // What a listing shows; the rest only when the whole record is wanted.
+            // What a listing or a report shows; the rest only when the whole record is wanted.
             std::string* field = key == "type"                      ? &e->type
                                  : key == "time"                    ? &e->time
                                  : key == "port"                    ? &e->port
-                                 : key == "host" && wantSettings    ? &e->host
+                                 : key == "host"                    ? &e->host
                                  : key == "user" && wantSettings    ? &e->user
                                  : key == "command" && wantSettings ? &e->command
                                  : key == "profile" && wantSettings ? &e->profile

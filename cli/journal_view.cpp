@@ -28,6 +28,8 @@ std::string Upper(std::string text) {
     return text;
 }
 
+}  // namespace
+
 // Which printer a record is about: its Bluetooth address, else the serial
 // number of a USB device that is the printer itself. A USB-serial cable's
 // serial number is the cable's, which stays on the bench: a station's job
@@ -38,6 +40,8 @@ std::string PrinterOf(const JournalEntry& e) {
     if (e.n != 0) return "job " + std::to_string(e.n);
     return "port " + e.port;
 }
+
+namespace {
 
 std::string SettingValue(const JournalEntry& e, const char* key) {
     for (const JournalSetting& s : e.settings)

@@ -17,4 +17,8 @@ struct JournalQuery {
 // The exit status: 0, 2 for a file that cannot be read or is no journal.
 int ShowJournal(const std::string& path, const JournalQuery& query);
 
+struct JournalEntry;
+// Which printer a record is about, as the views tell printers apart.
+std::string PrinterOf(const JournalEntry& e);
+
 }  // namespace morvane::cli

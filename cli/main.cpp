@@ -148,6 +148,20 @@ int main(int argc, char** argv) {
     journal->add_option("--port", o.journalPort, "only the jobs on this port");
     journal->add_flag("--all", o.journalAll, "the whole history, interrupted jobs too");
     journal->add_flag("--csv", o.csv, "number, address, name, password, time and result, as CSV");
+    journal
+        ->add_flag("--report", o.report,
+                   "the shift: jobs ok and failed, first-pass yield, units per hour, failures by key and slot per host")
+        ->excludes("--csv")
+        ->excludes("--all")
+        ->excludes("--address")
+        ->excludes("--port");
+    journal
+        ->add_option("--since", o.since,
+                     "with --report: jobs at or after this UTC time, as the journal writes it "
+                     "(2026-12-09T10:15:02.123Z) or shorter (2026-12-09T10:15, 2026-12-09T10, 2026-12-09)")
+        ->needs("--report");
+    journal->add_option("--until", o.until, "with --report: jobs before this UTC time (the same forms)")
+        ->needs("--report");
     app.add_subcommand("doctor",
                        "what stands between this machine and its printers, each with its fix (exit 1 when something "
                        "does); --journal FILE: the journal to check, else the current folder")

@@ -32,6 +32,8 @@ struct Options {
     std::string journalPort;               // journal --port
     bool journalAll = false;               // journal --all
     bool csv = false;                      // journal --csv
+    bool report = false;                   // journal --report
+    std::string since, until;              // journal --report --since, --until
 };
 
 }  // namespace morvane::cli

@@ -416,4 +416,22 @@ TEST_F(StationTest, JournalShowsTheLatestOfEachPrinterForLabelsAndSpreadsheets) 
     EXPECT_FALSE(record.contains("n"));
 }
 
+TEST_F(StationTest, ReportCountsTheShiftFromTheJournal) {
+    Printer().SetAddress("00:11:22:33:44:01");
+    Printer().QueueBehaviour(Behaviour::AnswerFF());  // darkness refused, then done again
+    const std::vector<std::string> set = {"set", "darkness=4", "beeper=on", "-p", Port(), "--journal", journal_};
+    ASSERT_EQ(RunCli(set).status, 1);
+    ASSERT_EQ(RunCli(set).status, 0);
+    const CommandResult r = RunCli({"journal", journal_, "--report", "--json", "--since", "2000-01-01"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.Lines().size(), 1u) << r.out;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["jobs"], 2);
+    EXPECT_EQ(j["ok"], 1);
+    EXPECT_EQ(j["first_pass_yield"], 0.0) << "one printer, passed on its second job";
+    EXPECT_EQ(j["hosts"][0]["failures_by_key"], nlohmann::json({{"darkness", 1}}));
+    EXPECT_EQ(RunCli({"journal", journal_, "--report", "--until", "yesterday"}).status, 2);
+    EXPECT_EQ(RunCli({"journal", profile_, "--report"}).status, 2) << "a file that is no journal";
+}
+
 }  // namespace

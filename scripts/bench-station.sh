@@ -5,6 +5,7 @@
 #     time (16 keys and the two reads, from its claim to its record), for
 #     RUNS plugs;
 #   - `journal` reading back a journal of 100,000 jobs, and --csv;
+#   - `journal --report`, the shift's figures, over the same journal;
 #   - `doctor`, the machine check (it exits 1 when something stands in the way).
 #   scripts/bench-station.sh [RUNS]      (default 10)
 # Uses the build in build/native (scripts/build.sh makes it).
@@ -84,18 +85,26 @@ awk '
   /"type":"job"/ { n = substr($0, index($0, "\"n\":") + 4) + 0; printf "job-16-keys-2-reads %.1f\n", ms($0) - claimed[n] }
 ' "$work/journal" >>"$samples"
 
-# 100,000 jobs, as a station writes them.
-awk 'BEGIN {
+# 100,000 jobs, as a station writes them: one every 0.3 s from 06:00 (a
+# shift of 8.3 hours), every 20th refused at its third key.
+awk 'function at(ms) { return sprintf("2026-12-09T%02d:%02d:%02d.%03dZ", int(ms / 3600000), int(ms / 60000) % 60, int(ms / 1000) % 60, ms % 1000) }
+BEGIN {
   for (n = 1; n <= 100000; n++) {
-    printf "{\"v\":1,\"type\":\"claim\",\"n\":%d,\"time\":\"2026-12-09T10:00:00.000Z\",\"host\":\"bench\",\"user\":\"tech\",\"port\":\"/dev/ttyUSB0\"}\n", n
-    printf "{\"v\":1,\"type\":\"job\",\"n\":%d,\"time\":\"2026-12-09T10:00:00.400Z\",\"host\":\"bench\",\"user\":\"tech\",\"command\":\"watch\",\"port\":\"/dev/ttyUSB0\",\"identity\":{\"kind\":\"usb-serial\",\"vendor_id\":\"0416\",\"product_id\":\"5011\",\"serial_number\":\"PRN%d\"},\"profile\":\"/srv/shop.profile\",\"settings\":[", n, n
-    for (k = 1; k <= 16; k++) printf "%s{\"key\":\"key-%d\",\"value\":\"%d\",\"result\":\"ok\",\"ms\":14}", (k > 1 ? "," : ""), k, n
-    printf "],\"bt_address\":\"00:11:%02X:%02X:%02X:%02X\",\"bt_name\":\"Line %d\",\"result\":\"ok\"}\n", int(n / 16777216) % 256, int(n / 65536) % 256, int(n / 256) % 256, n % 256, n
+    ms = 21600000 + n * 300
+    printf "{\"v\":1,\"type\":\"claim\",\"n\":%d,\"time\":\"%s\",\"host\":\"bench\",\"user\":\"tech\",\"port\":\"/dev/ttyUSB0\"}\n", n, at(ms - 250)
+    printf "{\"v\":1,\"type\":\"job\",\"n\":%d,\"time\":\"%s\",\"host\":\"bench\",\"user\":\"tech\",\"command\":\"watch\",\"port\":\"/dev/ttyUSB0\",\"identity\":{\"kind\":\"usb-serial\",\"vendor_id\":\"0416\",\"product_id\":\"5011\",\"serial_number\":\"PRN%d\"},\"profile\":\"/srv/shop.profile\",\"settings\":[", n, at(ms), n
+    failed = n % 20 == 0
+    for (k = 1; k <= 16; k++) printf "%s{\"key\":\"key-%d\",\"value\":\"%d\",\"result\":\"%s\",\"ms\":14}", (k > 1 ? "," : ""), k, n, (!failed || k < 3 ? "ok" : k == 3 ? "refused" : "not-sent")
+    printf "],\"bt_address\":\"00:11:%02X:%02X:%02X:%02X\",\"bt_name\":\"Line %d\",\"result\":\"%s\"}\n", int(n / 16777216) % 256, int(n / 65536) % 256, int(n / 256) % 256, n % 256, n, (failed ? "refused" : "ok")
   } }' >"$work/big"
 for k in 1 2 3; do
-  for view in latest csv; do
+  for view in latest csv report; do
     t0=$(now_ms)
-    if [ $view = csv ]; then "$cli" journal "$work/big" --csv >/dev/null; else "$cli" journal "$work/big" >/dev/null; fi
+    case $view in
+      csv) "$cli" journal "$work/big" --csv >/dev/null ;;
+      report) "$cli" journal "$work/big" --report >/dev/null ;;
+      *) "$cli" journal "$work/big" >/dev/null ;;
+    esac
     t1=$(now_ms)
     echo "journal-100k-$view $(echo "$t0 $t1" | awk '{ printf "%.1f", $2 - $1 }')" >>"$samples"
   done
@@ -105,7 +114,7 @@ for k in 1 2 3 4 5; do t0=$(now_ms); "$cli" doctor --journal "$work/journal" >/d
 awk '
   { v[$1] = v[$1] " " $2; n[$1]++ }
   END {
-    split("appear-to-record job-16-keys-2-reads journal-100k-latest journal-100k-csv doctor", names, " ")
+    split("appear-to-record job-16-keys-2-reads journal-100k-latest journal-100k-csv journal-100k-report doctor", names, " ")
     printf "| %-24s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
     printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-------", "------------", "------------", "------------"
     for (k = 1; k in names; k++) {

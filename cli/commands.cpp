@@ -399,15 +399,21 @@ int RunWatch(const Options& o, StopControl& stop) {
         std::optional<Selector> selector = ParseSelector(name, &bad);
         if (!bad.empty()) return Usage(bad);
         if (!selector) {
-            // A plain path: taken whenever it is there.
+            // A plain port name: taken whenever it is there.
             if (!ParsePortName(name)) return Usage("port \"" + name + "\" names no port");
-            selector = Selector{Selector::Kind::Glob, name, {}, {}, {}, {}};
+            selector = Selector{Selector::Kind::Named, name, {}, {}, {}, {}};
         }
         station.selectors.push_back(*selector);
     }
     station.profile = o.profile;
     station.start = std::max<long long>(o.start, 1);
     station.probe = o.probe;
+    station.busyWait = std::chrono::seconds(o.busyWaitSeconds);
+    if (!o.slotsFile.empty()) {
+        std::optional<SlotNames> slots = SlotNames::Read(o.slotsFile, &error);
+        if (!slots) return Usage(error);
+        station.slots = *slots;
+    }
     station.json = o.json;
     // The journal is there and ours before any printer is taken.
     std::unique_ptr<Journal> journal = OpenJournal(o.journal, stop, &status);

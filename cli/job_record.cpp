@@ -47,6 +47,7 @@ nlohmann::ordered_json JobRecord(const JobFacts& job) {
     StampRecord(&record);
     record["command"] = job.command;
     record["port"] = job.port;
+    if (!job.slot.empty()) record["slot"] = job.slot;
     record["identity"] = job.identity ? IdentityObject(*job.identity) : JournalRecord::object();
     if (!job.profile.empty()) record["profile"] = job.profile;
     JournalRecord settings = JournalRecord::array();

@@ -21,6 +21,7 @@ struct JobFacts {
     long long n = 0;      // 0: no station number
     std::string command;  // "watch", "set", "apply"
     std::string port;
+    std::string slot;  // a station's: where the printer is plugged in
     std::optional<PortInfo> identity;
     std::string profile;          // its path, made absolute
     std::vector<Record> records;  // the keys sent, then the two reads

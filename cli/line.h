@@ -58,6 +58,10 @@ struct PortBusy {
 // Nothing, with the reason in *error, when the port cannot be opened or is
 // in use by another program (then *busy says so, when given).
 std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* error, PortBusy* busy = nullptr);
+// Whether the port is there now (it may still be in use): for the station,
+// which takes a port by its name whenever it can.
+bool PortPresent(const PortName& port);
+
 // Puts back the settings of every line still open, at once: for a command
 // that ends without closing them.
 void RestoreOpenLines();

@@ -126,6 +126,13 @@ int main(int argc, char** argv) {
     watch->add_option("--profile", o.profile, "the profile to apply to each printer")->required();
     watch->add_flag("--probe", o.probe, "find each printer's speed first");
     watch
+        ->add_option("--busy-wait", o.busyWaitSeconds,
+                     "how long a port another program holds is waited for, in s (default 30)")
+        ->check(CLI::Range(0, 3600));
+    watch->add_option("--slots", o.slotsFile,
+                      "names of the places printers are plugged into: lines PLACE = NAME, the place a USB port "
+                      "path (1-1.3) or a port's name");
+    watch
         ->add_option(
             "--start", o.start,
             "the lowest number {n} to give, at most 9007199254740991 (default: one past the journal's highest)")

@@ -26,6 +26,8 @@ struct Options {
     std::string journal;                   // set, apply, watch: the journal to add to
     long long start = 0;                   // watch: the lowest number to give; 0: 1
     bool probe = false;                    // watch: find each printer's speed first
+    int busyWaitSeconds = 30;              // watch: how long a busy port is waited for
+    std::string slotsFile;                 // watch: the slots' names
     std::string udevRule;                  // doctor --udev-rule SELECTOR
     std::string journalFile;               // journal: the one to read
     std::string journalAddress;            // journal --address

@@ -26,6 +26,9 @@ struct PortIdentity {
     std::string driver;     // the kernel's or Windows' driver: "cp210x", "usbser"
     std::string byId;       // /dev/serial/by-id/... pointing at it
     std::string btAddress;  // a Bluetooth port's peer: "00:11:22:33:44:55"
+    // Where a USB device is plugged in: its port path ("1-1.3", bus 1, hub
+    // port 1, port 3), the same whatever device is plugged there.
+    std::string usbPath;
 };
 
 // Each field that is known, under its name in `ports --json` and the
@@ -37,6 +40,7 @@ void ForEachIdentityField(const PortIdentity& id, Add add) {
         {"serial_number", &id.serial}, {"manufacturer", &id.manufacturer},
         {"product", &id.product},      {"driver", &id.driver},
         {"by_id", &id.byId},           {"bt_address", &id.btAddress},
+        {"usb_path", &id.usbPath},
     };
     for (const auto& [name, value] : fields)
         if (!value->empty()) add(name, *value);

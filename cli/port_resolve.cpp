@@ -52,6 +52,12 @@ std::vector<std::string> MatchNow(const std::vector<Selector>& selectors, const 
             for (const std::string& path : ExpandGlob(s.text)) add(path);
             continue;
         }
+        if (s.kind == Selector::Kind::Named) {
+            // Not every port that opens is listed (Wine's COM links, some
+            // virtual serial drivers): the system is asked for it by name.
+            if (const std::optional<PortName> port = ParsePortName(s.text); port && PortPresent(*port)) add(s.text);
+            continue;
+        }
         for (const PortInfo& port : listed)
             if (Matches(s, port)) add(port.name);
     }

@@ -120,6 +120,7 @@ bool Matches(const Selector& s, const PortInfo& port) {
         case Selector::Kind::Bluetooth: return port.kind == PortClass::Bluetooth && Upper(id.btAddress) == s.address;
         case Selector::Kind::Glob:
             return GlobMatch(s.text, port.name) || (!id.byId.empty() && GlobMatch(s.text, id.byId));
+        case Selector::Kind::Named: return port.name == s.text;
     }
     return false;
 }

@@ -5,6 +5,8 @@
 //   bt:AA:BB:CC:DD:EE:FF   the rfcomm port bound to that Bluetooth address
 //   a glob                 every path that matches, such as
 //                          /dev/serial/by-id/usb-*Printer*
+// and, for the station, a plain port name (COM5, USB1:, /dev/ttyUSB0): the
+// port whenever it is there.
 #pragma once
 #include <optional>
 #include <string>
@@ -15,7 +17,7 @@
 namespace morvane::cli {
 
 struct Selector {
-    enum class Kind { Usb, Bluetooth, Glob } kind = Kind::Glob;
+    enum class Kind { Usb, Bluetooth, Glob, Named } kind = Kind::Glob;
     std::string text;       // as given
     std::string vendorId;   // Usb: four hex digits, lower case
     std::string productId;  // Usb: empty for every product

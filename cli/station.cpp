@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/borrowed_line.h"
 #include "cli/console.h"
 #include "cli/job_record.h"
 #include "cli/line.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr unsigned kRelistMs = 250;
 constexpr unsigned kRelistWithEventsMs = 1000;
 constexpr unsigned kFinishPollMs = 20;
+constexpr unsigned kBusyRetryMs = 250;
 constexpr std::string_view kMasked = "\"********\"";
 
 // The text of a pairing password, where a message quotes it, is masked: the
@@ -42,11 +44,29 @@ std::string Absolute(const std::string& path) {
     return ec ? path : absolute.string();
 }
 
+// The board's progress for a job: key k of m as each frame leaves.
+class BoardSink : public JobSink {
+public:
+    BoardSink(StationBoard* board, std::string slot, std::string port, long long n, std::size_t keys)
+        : board_(board), slot_(std::move(slot)), port_(std::move(port)), n_(n), keys_(keys) {}
+    void Sending(std::size_t step) override {
+        if (board_ != nullptr) board_->Working(slot_, port_, n_, step + 1, keys_);
+    }
+    void Done(std::size_t, const Record&) override {}
+
+private:
+    StationBoard* board_;
+    std::string slot_, port_;
+    long long n_;
+    std::size_t keys_;
+};
+
 class Station {
 public:
     Station(const StationOptions& options, Journal& journal, StopControl& stop)
         : o_(options), journal_(journal), stop_(stop) {
-        for (const Selector& s : o_.selectors) listing_ = listing_ || s.kind != Selector::Kind::Glob;
+        for (const Selector& s : o_.selectors)
+            listing_ = listing_ || (s.kind != Selector::Kind::Glob && s.kind != Selector::Kind::Named);
     }
 
     // The ports there are now that the station takes.
@@ -64,22 +84,28 @@ public:
             const auto found = taken_.find(name);
             // Back after it went, while its last job was still finishing:
             // the next tick that finds that job over takes it again.
-            if (found != taken_.end() && found->second.gone && found->second.job->Done()) taken_.erase(found);
+            if (found != taken_.end() && found->second->gone && found->second->job->Done()) taken_.erase(found);
             if (taken_.count(name) != 0 || stop) continue;
-            taken_[name].job = std::make_unique<Thread>([this, name, &stop] { Job(name, stop); });
+            auto slot = std::make_shared<Slot>();
+            slot->job = std::make_unique<Thread>([this, name, slot, &stop] { Job(name, *slot, stop); });
+            taken_[name] = slot;
         }
         // Once seen gone, it is a new printer when it comes again.
         for (auto& [name, slot] : taken_)
-            if (std::find(present.begin(), present.end(), name) == present.end()) slot.gone = true;
+            if (std::find(present.begin(), present.end(), name) == present.end() && !slot->gone.exchange(true) &&
+                o_.board != nullptr) {
+                std::lock_guard<Mutex> lock(slot->mu);
+                if (!slot->name.empty()) o_.board->Gone(slot->name);
+            }
         for (auto it = taken_.begin(); it != taken_.end();)
-            it = it->second.gone && it->second.job->Done() &&
+            it = it->second->gone && it->second->job->Done() &&
                          std::find(present.begin(), present.end(), it->first) == present.end()
                      ? taken_.erase(it)
                      : std::next(it);
     }
 
     void FinishJobs() {
-        while (std::any_of(taken_.begin(), taken_.end(), [](const auto& t) { return !t.second.job->Done(); }))
+        while (std::any_of(taken_.begin(), taken_.end(), [](const auto& t) { return !t.second->job->Done(); }))
             PauseMs(kFinishPollMs);
         taken_.clear();
     }
@@ -87,11 +113,61 @@ public:
     bool Failed() const { return failed_; }
 
 private:
-    void Job(const std::string& name, const std::atomic<bool>& stop) {
+    // A port the station has seen: its job, and whether it went since.
+    struct Slot {
+        std::unique_ptr<Thread> job;
+        std::atomic<bool> gone{false};  // not seen since its job began
+        Mutex mu;
+        std::string name;  // its slot, once known
+    };
+
+    // The port, taken for the station alone: a port another program holds
+    // is tried again every 250 ms, up to the busy wait, and its holder named
+    // once. Nothing when it cannot be had; then the station says why.
+    std::unique_ptr<Line> Take(const PortName& port, const std::string& slot, const Slot& seen,
+                               const std::atomic<bool>& stop) {
+        const auto giveUp = SteadyClock::now() + o_.busyWait;
+        bool told = false;
+        for (;;) {
+            PortBusy busy;
+            std::string error;
+            std::unique_ptr<Line> line = OpenLine(port, o_.run.baud, &error, &busy);
+            if (line) return line;
+            const std::string holder = busy.holder.empty() ? "another program" : busy.holder;
+            if (busy.busy && !told) {
+                told = true;
+                TheConsole().Err("morvane-cli: " + port.text + (slot != port.text ? " (" + slot + ")" : "") +
+                                 " is in use by " + holder + "; waiting for it up to " +
+                                 std::to_string(o_.busyWait.count() / 1000) + " s");
+                if (o_.board != nullptr) o_.board->Busy(slot, port.text, holder, false);
+            }
+            const bool waitOn = busy.busy && !stop && !seen.gone && SteadyClock::now() < giveUp;
+            if (waitOn) {
+                PauseMs(kBusyRetryMs);
+                continue;
+            }
+            if (stop || seen.gone) return nullptr;  // nothing to say: it went, or the station did
+            NotConfigured(port.text, slot, busy.busy ? "in use by " + holder : error);
+            if (o_.board != nullptr) o_.board->Busy(slot, port.text, busy.busy ? holder : error, true);
+            return nullptr;
+        }
+    }
+
+    void Job(const std::string& name, Slot& seen, const std::atomic<bool>& stop) {
         // Nothing claimed, nothing sent, once results can no longer be written.
         if (failed_ || stop || TheConsole().Failed()) return;
         const std::optional<PortName> port = ParsePortName(name);
         if (!port) return;
+        const std::optional<PortInfo> identity = FindListedPort(name, ListPorts());
+        const std::string slot = o_.slots.SlotOf(name, identity);
+        {
+            std::lock_guard<Mutex> lock(seen.mu);
+            seen.name = slot;
+        }
+        if (o_.board != nullptr) o_.board->Waiting(slot, name);
+        // The port first, the number after: a busy port costs no number.
+        std::unique_ptr<Line> held = Take(*port, slot, seen, stop);
+        if (!held || failed_ || stop || TheConsole().Failed()) return;
         long long n = 0;
         std::string error;
         if (!journal_.Claim(o_.start, name, &n, &error))
@@ -101,7 +177,8 @@ private:
         facts.n = n;
         facts.command = "watch";
         facts.port = name;
-        facts.identity = FindListedPort(name, ListPorts());
+        facts.slot = slot;
+        facts.identity = identity;
         facts.profile = Absolute(o_.profile);
         RunOptions run = o_.run;
         std::vector<Step> steps;
@@ -122,8 +199,14 @@ private:
             }
             steps.push_back(step);
         }
+        // The job's line is the one the station holds, lent to the probe and
+        // the run in turn.
+        const LineOpener lent = [&held](const PortName&, int baud, std::string* why) -> std::unique_ptr<Line> {
+            if (!held->SetSpeed(baud, why)) return nullptr;
+            return std::make_unique<BorrowedLine>(*held);
+        };
         if (ready && o_.probe) {
-            const Record found = ProbePrinter(*port, run, Lines(), SystemClock());
+            const Record found = ProbePrinter(*port, run, lent, SystemClock());
             if (found.result == Result::Ok && found.lineBaud != 0) {
                 run.baud = found.lineBaud;
             } else if (found.result != Result::Ok) {
@@ -141,7 +224,8 @@ private:
                 PrepareStep(read, static_cast<std::size_t>(n), run.codePage, &step, &error);
                 steps.push_back(step);
             }
-            RecordCollector collector(BlankRecords(name, steps));
+            BoardSink progress(o_.board, slot, name, n, steps.size());
+            RecordCollector collector(BlankRecords(name, steps), &progress);
             JournaledJob job(journal_, facts, collector);
             // Ending at once (a second Ctrl-C) still journals what the job did.
             const int finisher = stop_.AddFinisher([&] {
@@ -149,13 +233,15 @@ private:
                 std::string why;
                 if (job.Write("the station was stopped at once", &written, &why)) Announce(job.Facts());
             });
-            RunPrinter(*port, steps, run, Lines(), SystemClock(), collector);
+            RunPrinter(*port, steps, run, lent, SystemClock(), collector);
+            held.reset();  // the port is let go, its settings put back, before the line is printed
             bool written = false;
             job.Write("the job stopped", &written, &error);
             stop_.RemoveFinisher(finisher);
             Finished(job.Facts(), written, error);
             return;
         }
+        held.reset();
         bool written = false;
         if (journal_.Write(JobRecord(facts), &error)) written = true;
         Finished(facts, written, error);
@@ -169,12 +255,23 @@ private:
             Fail("job " + std::to_string(job.n) + " on " + job.port + ": its record could not be written: " + error);
     }
 
+    // The first key that failed, and why, as the operator may read it.
+    static std::pair<std::string, std::string> FirstFailure(const JobFacts& job) {
+        for (const Record& r : job.records)
+            if (r.result != Result::Ok) return {r.key, EscapeControls(WithoutSecret(r.key, r.value, r.detail))};
+        return {};
+    }
+
     void Announce(const JobFacts& job) {
         const std::string address = ReadBack(job.records, "bt-address");
         const Result result = JobResult(job.records);
+        const auto [failedKey, why] = FirstFailure(job);
+        if (o_.board != nullptr)
+            o_.board->Finished(job.slot, job.port, job.n, address, result == Result::Ok, failedKey, why);
         if (o_.json) {
             nlohmann::json j = {{"v", 1},
                                 {"n", job.n},
+                                {"slot", job.slot},
                                 {"port", job.port},
                                 {"bt_address", address},
                                 {"bt_name", ReadBack(job.records, "bt-name")},
@@ -182,14 +279,23 @@ private:
             TheConsole().Out(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
             return;
         }
-        std::string line = std::to_string(job.n) + "  " + EscapeControls(job.port) + "  " +
+        std::string line = std::to_string(job.n) + "  " + EscapeControls(job.slot) + "  " +
+                           (job.slot != job.port ? EscapeControls(job.port) + "  " : "") +
                            (address.empty() ? "-" : EscapeControls(address)) + "  " + ResultName(result);
-        for (const Record& r : job.records)
-            if (r.result != Result::Ok) {
-                line += "  (" + r.key + ": " + EscapeControls(WithoutSecret(r.key, r.value, r.detail)) + ")";
-                break;
-            }
+        if (!failedKey.empty()) line += "  (" + failedKey + ": " + why + ")";
         TheConsole().Out(line);
+    }
+
+    // A port the station could not take: one line, no number, nothing journaled.
+    void NotConfigured(const std::string& port, const std::string& slot, const std::string& why) {
+        if (o_.json) {
+            const nlohmann::json j = {
+                {"v", 1}, {"slot", slot}, {"port", port}, {"result", "not-configured"}, {"detail", why}};
+            TheConsole().Out(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+            return;
+        }
+        TheConsole().Out("-  " + EscapeControls(slot) + "  " + (slot != port ? EscapeControls(port) + "  " : "") +
+                         "not configured: " + EscapeControls(why));
     }
 
     void Fail(const std::string& why) {
@@ -197,20 +303,12 @@ private:
         TheConsole().Err("morvane-cli: " + why + "; the station stops");
     }
 
-    static LineOpener Lines() {
-        return [](const PortName& p, int baud, std::string* why) { return OpenLine(p, baud, why); };
-    }
-
     const StationOptions& o_;
     Journal& journal_;
     StopControl& stop_;
     bool listing_ = false;
     std::atomic<bool> failed_{false};
-    struct Slot {
-        std::unique_ptr<Thread> job;
-        bool gone = false;  // not seen since its job began
-    };
-    std::map<std::string, Slot> taken_;
+    std::map<std::string, std::shared_ptr<Slot>> taken_;
 };
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The station: waits for printer ports to appear, and configures each one
-// once as it comes: a number claimed in the journal, the speed found (with
-// probe), the profile applied, the address and name read back, the job's
-// record journaled, and one line printed. A port is taken again only after
-// it has gone and come back; ports that come together are done side by side.
+// once as it comes: the port taken for the station alone (a port another
+// program holds is waited for, bounded, and named), a number claimed in the
+// journal, the speed found (with probe), the profile applied, the address
+// and name read back, the job's record journaled, and one line printed. A
+// port is taken again only after it has gone and come back; ports that
+// come together are done side by side.
 #pragma once
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "cli/port_events.h"
 #include "cli/runner.h"
 #include "cli/selector.h"
+#include "cli/slots.h"
+#include "cli/station_board.h"
 #include "cli/stop_control.h"
 
 namespace morvane::cli {
@@ -26,6 +30,10 @@ struct StationOptions {
     bool probe = false;   // find each printer's speed first
     bool json = false;
     RunOptions run;
+    // How long a port another program holds is waited for, tried every 250 ms.
+    std::chrono::milliseconds busyWait{30000};
+    SlotNames slots;
+    StationBoard* board = nullptr;  // the operator's screen, when there is one
 };
 
 // Until a stop signal; the jobs in flight then finish within their

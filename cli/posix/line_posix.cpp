@@ -309,6 +309,12 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     return line;
 }
 
+bool PortPresent(const PortName& port) {
+    if (port.kind == PortName::Kind::Tcp) return true;
+    struct stat st {};
+    return stat(DevicePath(port).c_str(), &st) == 0;
+}
+
 void RestoreOpenLines() { Found().RestoreAll(); }
 
 }  // namespace morvane::cli

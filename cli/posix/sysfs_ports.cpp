@@ -65,6 +65,7 @@ void AddUsbDevice(const fs::path& device, PortInfo* port) {
         SetIfEmpty(&id.serial, ReadFirstLine(at / "serial"));
         SetIfEmpty(&id.manufacturer, ReadFirstLine(at / "manufacturer"));
         SetIfEmpty(&id.product, ReadFirstLine(at / "product"));
+        SetIfEmpty(&id.usbPath, at.filename().string());
         return;
     }
 }

@@ -350,6 +350,34 @@ std::unique_ptr<Line> OpenLine(const PortName& port, int baud, std::string* erro
     return line;
 }
 
+bool PortPresent(const PortName& port) {
+    switch (port.kind) {
+        case PortName::Kind::Tcp: return true;
+        case PortName::Kind::Com: {
+            // The device's name in the namespace, else an open that fails for
+            // anything but its absence (another program may have it).
+            char target[512];
+            const std::string name = "COM" + std::to_string(port.number);
+            if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) return true;
+            ScopedHandle h(CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+            if (h) return true;
+            const DWORD code = GetLastError();
+            return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
+        }
+        case PortName::Kind::Usb:
+        case PortName::Kind::Lpt: {
+            std::string error;
+            const PortLibraryCalls* lib = PortLibrary(&error);
+            if (lib == nullptr) return false;
+            const int count = port.kind == PortName::Kind::Usb ? lib->GetUSBPort() : lib->GetLPTMax();
+            return port.number <= count;
+        }
+        case PortName::Kind::Device: break;
+    }
+    return false;
+}
+
 void RestoreOpenLines() { FoundLines().RestoreAll(); }
 
 }  // namespace morvane::cli

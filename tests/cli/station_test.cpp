@@ -2,7 +2,10 @@
 // another, together, again, pulled out mid-job; a station killed mid-job;
 // two stations on one journal; a full disk; and `journal` reading it back.
 // A "plug" is a link in a folder the station globs, to a virtual printer.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -435,3 +438,41 @@ TEST_F(StationTest, ReportCountsTheShiftFromTheJournal) {
 }
 
 }  // namespace
+
+// A port another program holds: named, with its process id, by `set` and
+// by the station, which waits for it (bounded) and spends no number on it.
+TEST_F(StationTest, AHeldPortIsWaitedForNamedAndCostsNoNumber) {
+    VirtualPrinter& held = NewPrinter(0);
+    VirtualPrinter& kept = NewPrinter(1);
+    const int lock = open(held.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int keep = open(kept.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    ASSERT_EQ(flock(keep, LOCK_EX), 0);
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+    const std::string holder = "in use by " + self + " (pid " + std::to_string(getpid()) + ")";
+
+    const CommandResult set = RunCli({"set", "darkness=4", "-p", held.SlavePath(), "--timeout", "300"});
+    EXPECT_EQ(set.status, 3);
+    EXPECT_NE(set.out.find(holder), std::string::npos) << set.out;
+
+    StationRun station(Watch("a", {"--busy-wait", "2"}));
+    Plug(held, "a", "held");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(Records("claim").empty()) << "a number for a port the station does not have";
+    flock(lock, LOCK_UN);
+    ASSERT_TRUE(WaitFor([&] { return Jobs() == 1; }));
+    Plug(kept, "a", "kept");  // held past the wait: one line, no number
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    const CommandResult& r = station.Stop();
+    close(lock);
+    close(keep);
+    const auto jobs = Records("job");
+    ASSERT_EQ(jobs.size(), 1u) << r.out;
+    EXPECT_EQ(jobs[0]["n"], 1);
+    EXPECT_EQ(jobs[0]["result"], "ok");
+    EXPECT_EQ(Records("claim").size(), 1u);
+    EXPECT_NE(r.err.find(holder), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("not configured: " + holder), std::string::npos) << r.out;
+    EXPECT_EQ(kept.FrameCount(), 0u);
+}

@@ -79,6 +79,7 @@ bool SkimmedEntry(const SkimmedFields& fields, bool wantSettings, JournalEntry* 
             std::string* field = key == "type"                      ? &e->type
                                  : key == "time"                    ? &e->time
                                  : key == "port"                    ? &e->port
+                                 : key == "slot"                    ? &e->slot
                                  : key == "host"                    ? &e->host
                                  : key == "user" && wantSettings    ? &e->user
                                  : key == "command" && wantSettings ? &e->command
@@ -110,6 +111,7 @@ JournalEntry EntryOf(const json& record) {
     e.user = Text(record, "user");
     e.command = Text(record, "command");
     e.port = Text(record, "port");
+    e.slot = Text(record, "slot");
     e.profile = Text(record, "profile");
     e.btAddress = Text(record, "bt_address");
     e.btName = Text(record, "bt_name");

@@ -41,6 +41,7 @@ struct JournalEntry {
     std::string type;  // "claim" or "job"
     long long n = 0;   // 0: none
     std::string time, host, user, command, port, profile, btAddress, btName, result;
+    std::string slot;       // a station's job: where the printer was plugged in
     std::string usbSerial;  // of the identity: what knows a printer without an address
     std::string kind;       // of the identity: "usb-printer", "usb-serial", ...
     std::vector<JournalSetting> settings;

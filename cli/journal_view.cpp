@@ -74,7 +74,9 @@ std::string CsvLine(const JournalEntry& e) {
 
 std::string HumanLine(const JournalEntry& e) {
     const auto shown = [](const std::string& text) { return text.empty() ? std::string("-") : EscapeControls(text); };
-    return (e.n != 0 ? std::to_string(e.n) : std::string("-")) + "  " + shown(e.time) + "  " + shown(e.port) + "  " +
+    // The slot where a station gave one; else the port.
+    return (e.n != 0 ? std::to_string(e.n) : std::string("-")) + "  " + shown(e.time) + "  " +
+           (e.slot.empty() || e.slot == e.port ? shown(e.port) : shown(e.slot) + "  " + shown(e.port)) + "  " +
            shown(e.btAddress) + "  \"" + EscapeControls(NameOf(e)) + "\"  " + shown(e.result);
 }
 

@@ -48,7 +48,9 @@ std::string ShiftJournal() {
     auto journal = Journal::Open(path.string(), &error);
     EXPECT_TRUE(journal) << error;
     for (const Job& j : kShift) {
-        JobFacts facts{0, "watch", j.port, {}, {}, {}};
+        JobFacts facts;
+        facts.command = "watch";
+        facts.port = j.port;
         EXPECT_TRUE(journal->Claim(1, j.port, &facts.n, &error)) << error;
         // The address is read at the end; "" as when the printer never said it.
         for (const auto& [key, value, result] : {std::tuple{"bt-password", kPassword, Result::Ok},

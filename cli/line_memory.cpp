@@ -107,9 +107,11 @@ Recalled RecallOwed(const PortName& port, LineState* state) {
 void KeepOwed(const PortName& port, const LineState& state, Recalled recalled) {
     const auto steadyNow = SteadyClock::now();
     // Proof in this job renews the time a quiet line is remembered; the file
-    // is written again for that only once half of that time has gone.
-    const bool renew = state.quietShown && state.quietUntil < steadyNow + kQuietKept / 2;
-    const TimePoint quietUntil = state.echo != LineState::Echo::Quiet ? TimePoint{}
+    // is written again for that only once half of that time has gone. (Not
+    // for network printers: a fleet of them would write a file each.)
+    const bool remembers = port.kind != PortName::Kind::Tcp;
+    const bool renew = remembers && state.quietShown && state.quietUntil < steadyNow + kQuietKept / 2;
+    const TimePoint quietUntil = state.echo != LineState::Echo::Quiet || !remembers ? TimePoint{}
                                  : renew                              ? steadyNow + kQuietKept
                                                                       : state.quietUntil;
     const bool keep = state.OwesAny(steadyNow) || quietUntil > steadyNow;

@@ -218,3 +218,23 @@ TEST_F(CliTest, AJournalHeldByAnotherProgramIsWaitedForBoundedAndStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A check proves a copying printer's line does not echo; the next command
+// on that line is spared the check (for a while), and still gets "ok".
+TEST_F(CliTest, ALineShownNotToEchoIsSparedTheCheckNextTime) {
+    Printer().SetBehaviour(Behaviour::Copy());
+    const auto checks = [&] {
+        std::size_t n = 0;
+        for (const auto& f : Printer().Frames()) n += vprinter::HexString(f) == "1D 46 74" ? 1 : 0;
+        return n;
+    };
+    for (const std::size_t expected : {1u, 1u}) {
+        const CommandResult r = Cli({"set", "beeper=on", "--json"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(checks(), expected);
+    }
+}
+
+}  // namespace

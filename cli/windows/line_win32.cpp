@@ -202,21 +202,18 @@ public:
     // Nothing held when another program has the port.
     static std::unique_ptr<PortClaim> Take(const std::string& name) {
         const std::wstring mutexName = L"Local\\morvane-cli-port-" + std::wstring(name.begin(), name.end());
-        HANDLE m = CreateMutexW(nullptr, FALSE, mutexName.c_str());
-        if (m == nullptr) return nullptr;
-        const DWORD taken = WaitForSingleObject(m, 0);
-        if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {
-            CloseHandle(m);
-            return nullptr;
-        }
-        return std::unique_ptr<PortClaim>(new PortClaim(m));
+        ScopedHandle m(CreateMutexW(nullptr, FALSE, mutexName.c_str()));
+        if (!m) return nullptr;
+        const DWORD taken = WaitForSingleObject(m.Get(), 0);
+        if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) return nullptr;
+        return std::unique_ptr<PortClaim>(new PortClaim(std::move(m)));
     }
     ~PortClaim() { ReleaseMutex(mutex_.Get()); }  // on the thread that took it: the job's
     PortClaim(const PortClaim&) = delete;
     PortClaim& operator=(const PortClaim&) = delete;
 
 private:
-    explicit PortClaim(HANDLE m) : mutex_(m) {}
+    explicit PortClaim(ScopedHandle m) : mutex_(std::move(m)) {}
     ScopedHandle mutex_;
 };
 

@@ -4,6 +4,7 @@
 // (TIOCEXCL alone does not stop root), and a tty gets back the settings it
 // had when the command opened it, as picocom does.
 #include "cli/line.h"
+#include "cli/deadline.h"
 
 #include <cerrno>
 #include <cstring>
@@ -42,11 +43,6 @@ bool SpeedOf(int baud, speed_t* speed) {
         case 115200: *speed = B115200; return true;
         default: return false;
     }
-}
-
-int MsUntil(TimePoint deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }

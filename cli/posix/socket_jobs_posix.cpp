@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cli/platform.h"
+#include "cli/deadline.h"
 #include "cli/posix/socket_wait.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -154,12 +155,6 @@ void Resume(Carrier& c, Fiber& f) {
     swapcontext(&c.home, &f.context);
     FinishSwitch(c.homeFakeStack, nullptr, nullptr);
     c.running = nullptr;
-}
-
-int MsUntil(Clock::time_point deadline, Clock::time_point now) {
-    if (deadline == Clock::time_point::max()) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
 // One thread: up to `atOnce` jobs at a time, taken from the shared count.

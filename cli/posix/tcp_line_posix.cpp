@@ -1,6 +1,7 @@
 // The network line on POSIX: a non-blocking TCP socket, its connect bounded
 // by a wait on the socket, and every read and write by the caller's deadline.
 #include "cli/tcp_line.h"
+#include "cli/deadline.h"
 
 #include <algorithm>
 #include <array>
@@ -30,11 +31,6 @@ namespace {
 // Input waiting before a frame is late answers; a socket that never stops
 // talking must not hold the job here.
 constexpr int kMaxDrainReads = 64;
-
-int MsUntil(TimePoint deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-}
 
 std::string ErrnoText(int code) {
     switch (code) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 
+#include "cli/deadline.h"
 #include "cli/mutex.h"
 #include "cli/tcp_line.h"
 #include "cli/windows/port_library.h"
@@ -68,10 +69,6 @@ private:
 FoundSettings& FoundLines() {
     static FoundSettings* found = new FoundSettings;  // used up to the last moment of the process
     return *found;
-}
-
-long long MsUntil(TimePoint deadline) {
-    return std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
 }
 
 class SerialLine : public Line {

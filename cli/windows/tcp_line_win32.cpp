@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "cli/deadline.h"
 #include "cli/windows/system_error.h"
 #include "libs/common/scoped_handle.h"
 
@@ -59,10 +60,8 @@ constexpr DWORD kStopLookMs = 50;
 
 bool Stopped(const std::atomic<bool>* stop) { return stop != nullptr && stop->load(); }
 
-DWORD MsLeft(TimePoint deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(left, kStopLookMs));
-}
+// A wait sliced so that the stop flag is looked at.
+DWORD MsLeft(TimePoint deadline) { return static_cast<DWORD>(std::min<int>(MsUntil(deadline), kStopLookMs)); }
 
 HANDLE LookupSlots() {
     static const HANDLE slots = CreateSemaphoreW(nullptr, kLookupThreads, kLookupThreads, nullptr);

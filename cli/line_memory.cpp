@@ -112,8 +112,8 @@ void KeepOwed(const PortName& port, const LineState& state, Recalled recalled) {
     const bool remembers = port.kind != PortName::Kind::Tcp;
     const bool renew = remembers && state.quietShown && state.quietUntil < steadyNow + kQuietKept / 2;
     const TimePoint quietUntil = state.echo != LineState::Echo::Quiet || !remembers ? TimePoint{}
-                                 : renew                              ? steadyNow + kQuietKept
-                                                                      : state.quietUntil;
+                                 : renew                                            ? steadyNow + kQuietKept
+                                                                                    : state.quietUntil;
     const bool keep = state.OwesAny(steadyNow) || quietUntil > steadyNow;
     if (!keep && recalled == Recalled::Nothing) return;
     if (!state.OwesAny(steadyNow) && !renew && recalled != Recalled::Owed &&

@@ -99,7 +99,8 @@ std::vector<std::pair<std::string, Device>> Devices(const GUID& interfaceClass) 
 // one program at a time.
 PortAccess AccessOf(const std::string& name) {
     const std::string device = "\\\\.\\" + name;
-    const ScopedHandle h(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const ScopedHandle h(
+        CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (h) return PortAccess::Ok;
     return GetLastError() == ERROR_ACCESS_DENIED ? PortAccess::InUse : PortAccess::Ok;
 }

@@ -1,7 +1,8 @@
 // The command's reply reader against hostile printers. Input: a flags byte
 // (bit 0: value reply, bit 1: serial line, bit 2: a line left dirty), the
 // frame's code, then pieces of a length byte, a delay byte in ms and the
-// bytes. Checked: the wait ends within its bound; what was dropped and the
+// bytes. Checked: the wait ends within its bound (a time-out for the frame
+// and one for the check, if one was sent); what was dropped and the
 // reply are the stream's bytes in order; a reply never names another code;
 // after dropped bytes only a reply that names the frame counts; a status is
 // exactly 4 bytes and a value all of its length.
@@ -40,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int checks = 0;
     expected.sendCheck = [&](const Bytes&) { return ++checks > 0; };
     const Reply reply = ReadReply(line, clock, expected, state, 9600, timeout);
-    // A reply complete just before the time-out still gets its settle time.
-    FUZZ_CHECK(clock.now - TimePoint{} <= timeout + 2 * SettleTime(9600));
+    // A reply complete just before the time-out still gets its settle time;
+    // a check sent has a time-out of its own.
+    FUZZ_CHECK(clock.now - TimePoint{} <= (1 + checks) * timeout + 2 * SettleTime(9600));
     FUZZ_CHECK(checks <= 1);
     std::size_t kept = 0;
     for (const Bytes& d : reply.dropped) kept += d.size();

@@ -6,7 +6,8 @@ packages="cmake make g++ clang libgtest-dev
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64
   xvfb xauth imagemagick fonts-wine fonts-wqy-zenhei fontconfig locales-all procps
   pkg-config libserialport-dev libudev-dev libcli11-dev nlohmann-json3-dev
-  dpkg-dev man-db x11-utils unzip clang-format ansible-core time msitools wixl"
+  dpkg-dev man-db x11-utils unzip clang-format ansible-core time msitools wixl
+  libc-ares-dev libboost-dev"
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive

@@ -14,6 +14,7 @@
 #include "cli/port_name.h"
 #include "cli/windows/system_error.h"
 #include "cli/windows/utf16.h"
+#include "libs/common/scoped_handle.h"
 
 namespace morvane::cli {
 
@@ -27,11 +28,8 @@ Finding Make(const char* check, Finding::Status status, const std::string& subje
 // Opens the COM port for reading and closes it at once: nothing is sent.
 Finding OpenCom(const std::string& shown, int number) {
     const std::string device = "\\\\.\\COM" + std::to_string(number);
-    HANDLE h = CreateFileA(device.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-        return Make("port-access", Finding::Status::Ok, shown, "it opens");
-    }
+    const ScopedHandle h(CreateFileA(device.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (h) return Make("port-access", Finding::Status::Ok, shown, "it opens");
     const DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED)
         return Make("port-access", Finding::Status::Problem, shown, "another program has it open",
@@ -99,12 +97,12 @@ bool Granted(const std::wstring& path, DWORD rights, bool* known) {
     if (size == 0) return false;
     std::vector<BYTE> descriptor(size);
     if (!GetFileSecurityW(path.c_str(), parts, descriptor.data(), size, &size)) return false;
-    HANDLE process = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process)) return false;
-    HANDLE token = nullptr;
-    const BOOL duplicated = DuplicateToken(process, SecurityImpersonation, &token);
-    CloseHandle(process);
-    if (!duplicated) return false;
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &opened)) return false;
+    const ScopedHandle process(opened);
+    HANDLE duplicate = nullptr;
+    if (!DuplicateToken(process.Get(), SecurityImpersonation, &duplicate)) return false;
+    const ScopedHandle token(duplicate);
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     DWORD wanted = rights;
     MapGenericMask(&wanted, &mapping);
@@ -113,8 +111,7 @@ bool Granted(const std::wstring& path, DWORD rights, bool* known) {
     DWORD granted = 0;
     BOOL allowed = FALSE;
     const BOOL checked =
-        AccessCheck(descriptor.data(), token, wanted, &mapping, &privileges, &privilegesSize, &granted, &allowed);
-    CloseHandle(token);
+        AccessCheck(descriptor.data(), token.Get(), wanted, &mapping, &privileges, &privilegesSize, &granted, &allowed);
     *known = checked != FALSE;
     return checked && allowed;
 }

@@ -154,9 +154,12 @@ Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccou
             // This key's frames: those with its code, and the checks among them.
             std::vector<Frame> frames;
             std::size_t checks = 0;
+            bool checkAnswered = false;  // a check drew a prompt answer
             while (next < sent.size() &&
                    (sent[next].check || (sent[next].bytes.size() > 2 && sent[next].bytes[2] == key.code))) {
                 checks += sent[next].check ? 1 : 0;
+                if (sent[next].check && next < line.entries.size())
+                    checkAnswered = checkAnswered || Prompt(line.entries[next], timeoutMs);
                 // The printer's own copy of the frame: the trace masks a password.
                 if (!sent[next].check)
                     frames.push_back({next < line.entries.size() ? line.entries[next].frame : sent[next].bytes,
@@ -199,7 +202,10 @@ Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccou
             const auto answered = [&](const Frame* f) {
                 return f != nullptr && f->entry != nullptr && InTime(*f->entry, timeoutMs);
             };
-            if (decisive != nullptr && decisive->entry != nullptr && Prompt(*decisive->entry, timeoutMs))
+            // An answer that is its frame's own bytes is told from an echo only
+            // by the check's answer: without one it stays undecided.
+            const bool undecided = checks > 0 && !checkAnswered;
+            if (decisive != nullptr && decisive->entry != nullptr && Prompt(*decisive->entry, timeoutMs) && !undecided)
                 ++v.tally.prompt;
 
             if (result == "ok") {
@@ -235,7 +241,7 @@ Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccou
             } else if (result == "no-answer" || result == "error") {
                 ++(result == "error" ? v.tally.error : v.tally.noAnswer);
                 if (result == "no-answer" && decisive != nullptr && decisive->entry != nullptr &&
-                    Prompt(*decisive->entry, timeoutMs) && !(job.verify && key.text && read != nullptr)) {
+                    Prompt(*decisive->entry, timeoutMs) && !undecided && !(job.verify && key.text && read != nullptr)) {
                     ++v.tally.missed;
                     v.missed.push_back(what + account);
                 }

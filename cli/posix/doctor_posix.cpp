@@ -79,7 +79,7 @@ std::string RuleCommand(const std::vector<PrinterDevice>& devices) {
     std::string commands;
     for (const std::string& s : selectors)
         commands += (commands.empty() ? "" : "; ") + std::string("morvane-cli doctor --udev-rule ") + s;
-    return commands + " (the README's \"Machine check\" says where it goes)";
+    return commands + " (docs/station.md, \"Machine check\", says where it goes)";
 }
 
 const PrinterDevice* DeviceOfPort(const std::vector<PrinterDevice>& devices, const std::string& port) {

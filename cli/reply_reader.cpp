@@ -120,8 +120,9 @@ private:
         return false;
     }
     // The candidate stands if nothing more comes for a settle time.
-    bool AwaitQuiet() {
-        quietUntil_ = clock_.Now() + settle_;
+    bool AwaitQuiet() { return AwaitQuietUntil(clock_.Now() + settle_); }
+    bool AwaitQuietUntil(TimePoint until) {
+        quietUntil_ = std::max(until, clock_.Now() + settle_);
         want_ = 1;
         return false;
     }
@@ -313,6 +314,10 @@ private:
                 }
             }
         } else if (avail == c.size() && !quiet_) {
+            // The address check's answer may come in pieces, its first the
+            // same three bytes: its echo is known only by what follows, or
+            // by nothing at all up to the check's time-out.
+            if (c.size() == 3) return AwaitQuietUntil(checkDeadline_);
             return AwaitQuiet();
         }
         checkDecided_ = true;  // the printer behind the echo (if any) still owes its answer

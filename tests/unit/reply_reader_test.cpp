@@ -29,8 +29,9 @@ struct Piece {
 };
 
 // What the far end does with the check frame: nothing, send it back, or
-// answer it as a printer does.
-enum class Check { Ignored, Echoed, Answered };
+// answer it as a printer does (at once, or its header first and the rest
+// 40 ms later).
+enum class Check { Ignored, Echoed, Answered, AnsweredInPieces };
 
 struct Scene {
     FakeClock clock;
@@ -50,6 +51,13 @@ struct Scene {
             const int now = static_cast<int>(Ms());
             if (check == Check::Echoed) line.Arrive(now, sent);
             if (check == Check::Answered) line.Arrive(now + 2, {0x1D, 0x46, 0x74, 0x02, 'A', 'B'});
+            if (check == Check::AnsweredInPieces) {
+                line.Arrive(now + 2, {0x1D, 0x46, 0x74});
+                const std::string address = "00:1B:DC:0F:11:22";
+                Bytes rest{static_cast<std::uint8_t>(address.size())};
+                rest.insert(rest.end(), address.begin(), address.end());
+                line.Arrive(now + 40, rest);
+            }
             return true;
         };
         return ReadReply(line, clock, expected, state, line.IsSerial() ? k9600 : 0, timeout);
@@ -333,6 +341,14 @@ TEST(ReplyReader, ALineThatEchoesIsNeverOk) {
          kSetDarkness,
          ReplyForm::Status,
          Check::Answered,
+         {},
+         Result::Ok,
+         LineState::Echo::Quiet,
+         1},
+        {"a copy, and the check's answer in pieces",
+         kSetDarkness,
+         ReplyForm::Status,
+         Check::AnsweredInPieces,
          {},
          Result::Ok,
          LineState::Echo::Quiet,

@@ -15,6 +15,7 @@ runs="${1:-20}"
 native="$build/native"
 cli="$native/cli/morvane-cli"
 printer="$native/tools/virtual-printer/virtual-printer"
+floor="$native/tools/net-floor/net-floor"
 work=$(mktemp -d)
 samples="$work/samples"
 : >"$samples"
@@ -114,12 +115,26 @@ peak_rss() {
 start_tcp net1 1 --tcp 127.0.0.1:0
 time_runs net-set "$runs" "$cli" set darkness=4 -p "$net1"
 time_runs net-profile-1 "$runs" "$cli" apply "$work/profile" -p "$net1"
+# The floor: a bare client sending the same frames (tools/net-floor), its
+# runs taken turn about with the command's, so that both see the same machine.
+# (--dry-run masks the password's bytes: the floor sends as many zeros.)
+"$cli" apply "$work/profile" -p "$net1" --dry-run 2>/dev/null | sed 's/\*\*/30/g' |
+  sed -n 's/.*\(1D 46\( [0-9A-F][0-9A-F]\)*\) *$/\1/p' >"$work/frames"
+[ "$(wc -l <"$work/frames")" -eq 16 ] || { echo "bench: the profile's 16 frames were not found" >&2; exit 1; }
 start_tcp net256 256 --tcp 127.0.0.1:0
-time_runs net-profile-256 5 "$cli" apply "$work/profile" -p "$net256" --jobs 256
+for _ in 1 2 3 4 5; do
+  time_runs net-profile-256 1 "$cli" apply "$work/profile" -p "$net256" --jobs 256
+  time_runs net-floor-256 1 "$floor" "$work/frames" "$net256"
+done
 peak_rss net-profile-256 "$cli" apply "$work/profile" -p "$net256" --jobs 256
+peak_rss net-floor-256 "$floor" "$work/frames" "$net256"
 start_tcp net1000 1000 --tcp 127.0.0.1:0
-time_runs net-profile-1000-jobs-1000 3 "$cli" apply "$work/profile" -p "$net1000" --jobs 1000
+for _ in 1 2 3; do
+  time_runs net-profile-1000-jobs-1000 1 "$cli" apply "$work/profile" -p "$net1000" --jobs 1000
+  time_runs net-floor-1000 1 "$floor" "$work/frames" "$net1000"
+done
 peak_rss net-profile-1000-jobs-1000 "$cli" apply "$work/profile" -p "$net1000" --jobs 1000
+peak_rss net-floor-1000 "$floor" "$work/frames" "$net1000"
 time_runs net-profile-1000-jobs-64 3 "$cli" apply "$work/profile" -p "$net1000"
 peak_rss net-profile-1000-jobs-64 "$cli" apply "$work/profile" -p "$net1000"
 # A /24 with four printers on addresses of their own and nobody elsewhere.
@@ -140,7 +155,8 @@ awk '
   END {
     order = "dialog-com-9600 dialog-library cli-native-9600 cli-native-115200 cli-wine-9600 cli-wine-115200 " \
             "profile-setting-9600 profile-16-keys-9600 profile-8-printers-9600 net-set net-profile-1 " \
-            "net-profile-256 net-profile-1000-jobs-1000 net-profile-1000-jobs-64 net-probe-24"
+            "net-profile-256 net-floor-256 net-profile-1000-jobs-1000 net-floor-1000 net-profile-1000-jobs-64 " \
+            "net-probe-24"
     split(order, names, " ")
     printf "| %-26s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
     printf "|%s|%s|%s|%s|%s|\n", "----------------------------", "-------", "------------", "------------", "------------"
@@ -163,5 +179,9 @@ awk '
       printf "8 printers at once / one printer: %.2f\n", med["profile-8-printers-9600"] / med["profile-16-keys-9600"]
     if (med["net-profile-1"] > 0)
       printf "256 network printers at once / one: %.2f\n", med["net-profile-256"] / med["net-profile-1"]
+    if (med["net-floor-256"] > 0)
+      printf "the command / the floor, 256 printers: %.2f\n", med["net-profile-256"] / med["net-floor-256"]
+    if (med["net-floor-1000"] > 0)
+      printf "the command / the floor, 1,000 printers: %.2f\n", med["net-profile-1000-jobs-1000"] / med["net-floor-1000"]
   }' "$samples"
 while read -r name mib; do echo "peak resident memory, $name: $mib MiB"; done <"$work/rss-samples"

@@ -46,7 +46,8 @@ void RemoveStale(const std::string& besides) {
 }
 
 std::string PathFor(const PortName& port) {
-    const std::string folder = StateFolder();
+    // Once a process: a batch of a thousand printers asks for it a thousand times.
+    static const std::string folder = StateFolder();
     return folder.empty() ? std::string() : (std::filesystem::path(folder) / OwedFileName(port)).string();
 }
 

@@ -65,7 +65,8 @@ std::string FirstWord(const CLI::App& app, const std::vector<std::string>& args)
 
 int main(int argc, char** argv) {
     using namespace morvane::cli;
-    StopControl stop;
+    // Never destroyed: the signal thread may still be in it while main returns.
+    StopControl& stop = *new StopControl;
     WatchStopSignals([&stop](int status, bool atOnce) { stop.OnSignal(status, atOnce); });
     TheConsole().OnFailure([&stop] { stop.RequestStop(); });
     PrepareConsole();
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
         std::fflush(stderr);
         status = kExitOutputFailed;
     }
+    stop.Finish();
     RestoreConsole();
     return status;
 }

@@ -7,6 +7,7 @@ namespace morvane::cli {
 
 void StopControl::OnSignal(int status, bool atOnce) {
     std::unique_lock<Mutex> lock(mu_);
+    if (finished_) return;
     int expected = 0;
     status_.compare_exchange_strong(expected, status);
     ++signals_;
@@ -52,6 +53,11 @@ void StopControl::EndRun() {
     std::lock_guard<Mutex> lock(mu_);
     ledger_ = nullptr;
     starting_ = false;
+}
+
+void StopControl::Finish() {
+    std::lock_guard<Mutex> lock(mu_);
+    finished_ = true;
 }
 
 int StopControl::Started() {

@@ -28,6 +28,9 @@ public:
     // For a command with no keys: from now on a signal ends it at once.
     // The status a signal that came while it started asks for (0: none).
     int Started();
+    // The command has done its work and is leaving: a signal from now on
+    // changes nothing (the process is not to be ended twice at once).
+    void Finish();
     void BeginWatch();
     void EndWatch();
 
@@ -46,6 +49,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> status_{0};
     int signals_ = 0;
+    bool finished_ = false;
     bool watching_ = false;
     bool starting_ = true;  // the command does not know its keys yet
     std::map<int, std::function<void()>> finishers_;

@@ -1,6 +1,7 @@
 #include "cli/reply_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <optional>
 
@@ -97,6 +98,12 @@ public:
             }
             got_ += std::min<std::size_t>(static_cast<std::size_t>(n), ask);
             quiet_ = false;
+            // Taken after the deadline (a busy machine woke this thread
+            // late): they may have come after it, and prove nothing.
+            if (!awaitingQuiet && clock_.Now() > limit) {
+                tooLate_ = true;
+                return NoAnswer();
+            }
         }
     }
 
@@ -287,18 +294,19 @@ private:
         if (!std::equal(p, p + k, c.begin())) return std::nullopt;
         if (avail < c.size()) return More(c.size());
         // The address check's own answer begins with the same three bytes
-        // and goes on with a length and an address of printable characters;
-        // its echo is followed by quiet, or by anything else. (The name
-        // check's answer differs from it at byte 3, unless the name is
-        // empty: then it counts as the echo.)
+        // and goes on with a length and an address (hex digits, with colons
+        // or dashes); its echo is followed by quiet, or by anything else,
+        // stray bytes too, which an address this long and this plain never
+        // is by chance. (The name check's answer differs from it at byte 3,
+        // unless the name is empty: then it counts as the echo.)
         if (avail > c.size() && c.size() == 3) {
             const std::size_t length = p[c.size()];
-            if (length >= 1 && length <= kLongestAddress) {
+            if (length >= kEnoughOfAnAddress && length <= kLongestAddress) {
                 const std::size_t whole = c.size() + 1 + length;
                 const std::uint8_t* text = p + c.size() + 1;
                 const std::uint8_t* end = p + std::min(avail, whole);
                 const std::uint8_t* printable =
-                    std::find_if(text, end, [](std::uint8_t b) { return b < 0x20 || b >= 0x7F; });
+                    std::find_if(text, end, [](std::uint8_t b) { return !std::isxdigit(b) && b != ':' && b != '-'; });
                 // Enough of an address to be no echo, though its end be cut
                 // off by quiet or by the next header.
                 const bool enough = static_cast<std::size_t>(printable - text) >= kEnoughOfAnAddress;
@@ -387,7 +395,10 @@ private:
         // cut short, or was the echo of a frame of three bytes; no reply.
         // (After a 3-byte frame on a line that may echo, a lone 1D there is
         // taken for the start of one: its echo and a cut answer look so.)
-        const bool lone = standAlone_ && avail > h + kLengthAt && p[h + kLengthAt] == kFrameHeader0;
+        // A 1D there that quiet follows is the start of one cut short too:
+        // no printer's status or length byte is 1D.
+        const bool lone = avail > h + kLengthAt && p[h + kLengthAt] == kFrameHeader0 &&
+                          (standAlone_ || (avail == h + kLengthAt + 1 && quiet_));
         const std::optional<bool> cut = lone ? std::optional<bool>(true) : HeaderBegins(h + kLengthAt);
         if (!cut) return false;
         if (*cut) {
@@ -607,13 +618,15 @@ private:
         if (state_.echo == LineState::Echo::Echoes && echoDropped_) {
             reply_.echoed = true;
             reply_.detail = kEchoDetail;
+        } else if (tooLate_) {
+            reply_.detail = "no answer within the time-out (bytes came, read after it)";
         } else if (Avail() > 0 && !foreign) {
             reply_.detail = "reply cut off after " + CountText(Avail());
         } else {
             reply_.detail = "no answer";
         }
         if (Avail() > 0) reply_.bytes = Held();
-        if (foreign && !reply_.echoed)
+        if (foreign && !reply_.echoed && !tooLate_)
             reply_.detail += " of its own (" + CountText(reply_.droppedBytes) + " that were not its answer dropped)";
         at_ = got_;
         return Finish();
@@ -645,6 +658,7 @@ private:
     std::size_t want_ = 0;
     std::optional<TimePoint> quietUntil_;
     bool quiet_ = false;
+    bool tooLate_ = false;
     bool strict_ = false;      // only an answer that names the frame counts
     bool consumed_ = false;    // something was dropped in this wait
     std::size_t skip_ = 0;     // bytes still to come of a foreign answer

@@ -30,8 +30,8 @@ struct Piece {
 
 // What the far end does with the check frame: nothing, send it back, or
 // answer it as a printer does (at once, or its header first and the rest
-// 40 ms later).
-enum class Check { Ignored, Echoed, Answered, AnsweredInPieces };
+// 40 ms later), or send it back with stray bytes after it.
+enum class Check { Ignored, Echoed, Answered, AnsweredInPieces, EchoedThenStray };
 
 struct Scene {
     FakeClock clock;
@@ -50,13 +50,18 @@ struct Scene {
             ++checks;
             const int now = static_cast<int>(Ms());
             if (check == Check::Echoed) line.Arrive(now, sent);
-            if (check == Check::Answered) line.Arrive(now + 2, {0x1D, 0x46, 0x74, 0x02, 'A', 'B'});
+            const std::string address = "00:1B:DC:0F:11:22";
+            Bytes answer{0x1D, 0x46, 0x74, static_cast<std::uint8_t>(address.size())};
+            answer.insert(answer.end(), address.begin(), address.end());
+            if (check == Check::Answered) line.Arrive(now + 2, answer);
             if (check == Check::AnsweredInPieces) {
-                line.Arrive(now + 2, {0x1D, 0x46, 0x74});
-                const std::string address = "00:1B:DC:0F:11:22";
-                Bytes rest{static_cast<std::uint8_t>(address.size())};
-                rest.insert(rest.end(), address.begin(), address.end());
-                line.Arrive(now + 40, rest);
+                line.Arrive(now + 2, Bytes(answer.begin(), answer.begin() + 3));
+                line.Arrive(now + 40, Bytes(answer.begin() + 3, answer.end()));
+            }
+            if (check == Check::EchoedThenStray) {
+                line.Arrive(now, sent);
+                line.Arrive(now + 1, {0x01, '8'});  // a one-character "address"
+                line.Arrive(now + 5, {0x09, 'Q', 'x', '7', '!', '?', 'z', 'k', 'p', 'w'});
             }
             return true;
         };
@@ -345,6 +350,14 @@ TEST(ReplyReader, ALineThatEchoesIsNeverOk) {
          Result::Ok,
          LineState::Echo::Quiet,
          1},
+        {"an echo of the check, and stray bytes like an address",
+         kSetDarkness,
+         ReplyForm::Status,
+         Check::EchoedThenStray,
+         {},
+         Result::NoAnswer,
+         LineState::Echo::Echoes,
+         1},
         {"a copy, and the check's answer in pieces",
          kSetDarkness,
          ReplyForm::Status,
@@ -425,3 +438,23 @@ TEST(ReplyReader, ALineThatEchoesIsNeverOk) {
 }
 
 }  // namespace
+
+// A status byte of 1D that quiet follows is a header cut short, on a clean
+// line and after stray bytes alike; and bytes the thread takes only after
+// the deadline prove nothing, however they read.
+TEST(ReplyReader, NeitherAHeaderCutShortNorBytesReadLateAreOk) {
+    for (const bool dirty : {false, true}) {
+        SCOPED_TRACE(dirty ? "a dirty line" : "a clean line");
+        Scene r(false);
+        r.state.dirty = dirty;
+        r.line.Arrive(3, {0x1D, 0x46, 0x7C, 0x1D});
+        EXPECT_EQ(r.Status().result, Result::NoAnswer);
+    }
+    Scene late(false);
+    late.line.Arrive(kTimeout.count() + 40, {0x1D, 0x46, 0x7C, 0x00});
+    // The thread wakes 60 ms past the deadline; the answer came at 40.
+    late.line.onRead = [&late] {
+        late.clock.now = std::max(late.clock.now, TimePoint{} + kTimeout + milliseconds(60));
+    };
+    EXPECT_EQ(late.Status().result, Result::NoAnswer);
+}

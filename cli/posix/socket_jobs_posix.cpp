@@ -8,15 +8,6 @@
 // A job never waits while it holds a lock (a record is written whole, and
 // the lock let go, before the next wait), so jobs sharing a thread cannot
 // block each other on one.
-//
-// swapcontext(3) saves and sets the signal mask at every switch: two system
-// calls, four a wait, most of the command's own cost on a thousand sockets.
-// So a job is started with swapcontext and switched with _setjmp/_longjmp,
-// which keep the mask as it is (it is the same on every stack here). The
-// fortified longjmp refuses a jump to another stack: this file goes
-// without it. Under AddressSanitizer, which follows swapcontext, the jobs
-// switch by swapcontext alone.
-#undef _FORTIFY_SOURCE
 #include <poll.h>
 #include <sys/mman.h>
 #include <ucontext.h>
@@ -24,7 +15,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csetjmp>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -37,13 +27,6 @@
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
-#define MORVANE_SWITCH_BY_CONTEXT 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#include <sanitizer/asan_interface.h>
-#include <sanitizer/common_interface_defs.h>
-#define MORVANE_SWITCH_BY_CONTEXT 1
-#endif
 #endif
 
 namespace morvane::cli {
@@ -57,9 +40,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kStackBytes = 512 * 1024;
 
 struct Fiber {
-    ucontext_t context{};    // where it starts
-    std::jmp_buf waiting{};  // where it waits
-    bool started = false;
+    ucontext_t context{};
     void* memory = nullptr;  // the stack, a guard page at its low end
     std::size_t size = 0;
     std::size_t job = 0;
@@ -82,7 +63,6 @@ struct Shared {
 struct Carrier {
     Shared* shared = nullptr;
     ucontext_t home{};
-    std::jmp_buf homeJump{};
     Fiber* running = nullptr;
     void* homeFakeStack = nullptr;
     const void* homeBottom = nullptr;
@@ -119,11 +99,7 @@ void Fail(Shared& shared) {
 // From a job to its thread's loop; back when the loop resumes it.
 void SwitchHome(Carrier& c, Fiber& f) {
     StartSwitch(f.done ? nullptr : &f.fakeStack, c.homeBottom, c.homeSize);
-#if defined(MORVANE_SWITCH_BY_CONTEXT)
     swapcontext(&f.context, &c.home);
-#else
-    if (_setjmp(f.waiting) == 0) _longjmp(c.homeJump, 1);
-#endif
     FinishSwitch(f.fakeStack, &c.homeBottom, &c.homeSize);
 }
 
@@ -163,7 +139,6 @@ void Prepare(Fiber& f, std::size_t job) {
     const std::size_t guard = f.size - kStackBytes;
     f.job = job;
     f.done = false;
-    f.started = false;
     f.deadline = Clock::time_point::max();
     getcontext(&f.context);
     f.context.uc_stack.ss_sp = static_cast<char*>(f.memory) + guard;
@@ -177,15 +152,7 @@ void Prepare(Fiber& f, std::size_t job) {
 void Resume(Carrier& c, Fiber& f) {
     c.running = &f;
     StartSwitch(&c.homeFakeStack, f.context.uc_stack.ss_sp, f.context.uc_stack.ss_size);
-#if defined(MORVANE_SWITCH_BY_CONTEXT)
     swapcontext(&c.home, &f.context);
-#else
-    if (_setjmp(c.homeJump) == 0) {
-        if (f.started) _longjmp(f.waiting, 1);
-        f.started = true;
-        swapcontext(&c.home, &f.context);  // it comes back by _longjmp
-    }
-#endif
     FinishSwitch(c.homeFakeStack, nullptr, nullptr);
     c.running = nullptr;
 }

@@ -62,6 +62,10 @@ std::string StateFolder();
 // where the system cannot tell.
 std::string DeviceInstance(const std::string& path);
 
+// `count` bytes from the system's cryptographic generator; false when it
+// gives none.
+bool SecureRandomBytes(unsigned char* out, std::size_t count);
+
 // For the journal: the machine's name and the user's.
 std::string HostName();
 std::string UserName();

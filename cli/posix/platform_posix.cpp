@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include <pthread.h>
 #include <pwd.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +108,17 @@ std::string DeviceInstance(const std::string& path) {
     // A node made anew gets a new change time.
     return std::to_string(st.st_rdev) + "-" + std::to_string(st.st_ino) + "-" + std::to_string(st.st_ctim.tv_sec) +
            "." + std::to_string(st.st_ctim.tv_nsec);
+}
+
+bool SecureRandomBytes(unsigned char* out, std::size_t count) {
+    while (count > 0) {
+        const ssize_t got = getrandom(out, count, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        count -= static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 std::string HostName() {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <bcrypt.h>
 
 #include <algorithm>
 #include <atomic>
@@ -161,6 +162,10 @@ std::string StateFolder() {
 }
 
 std::string DeviceInstance(const std::string&) { return {}; }
+
+bool SecureRandomBytes(unsigned char* out, std::size_t count) {
+    return BCryptGenRandom(nullptr, out, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
 
 std::string HostName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};

@@ -23,6 +23,7 @@
 #include "cli/platform.h"
 #include "cli/profile.h"
 #include "cli/runner.h"
+#include "cli/screen/station_screen.h"
 #include "cli/tcp_line.h"
 
 namespace morvane::cli {
@@ -415,12 +416,26 @@ int RunWatch(const Options& o, StopControl& stop) {
         station.slots = *slots;
     }
     station.json = o.json;
+    std::optional<ScreenAddress> screenAddress;
+    if (!o.http.empty() && !(screenAddress = ParseScreenAddress(o.http, &error))) return Usage(error);
     // The journal is there and ours before any printer is taken.
     std::unique_ptr<Journal> journal = OpenJournal(o.journal, stop, &status);
     if (!journal) return status;
+    StationBoard board(station.slots.Names());
+    std::unique_ptr<StationScreen> screen;
+    if (screenAddress) {
+        screen = StationScreen::Start(*screenAddress, board, &error);
+        if (!screen) {
+            TheConsole().Err("morvane-cli: " + error);
+            return kExitFailed;
+        }
+        station.board = &board;
+        TheConsole().Err("station screen: " + screen->Url());
+    }
     const std::unique_ptr<PortEvents> events = PortEvents::Open();
     TheConsole().Err("morvane-cli: waiting for printers (Ctrl-C stops once the jobs under way are done)");
     const int result = RunStation(station, *journal, stop, *events);
+    screen.reset();
     return TheConsole().Failed() ? kExitOutputFailed : result;
 }
 

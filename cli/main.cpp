@@ -133,6 +133,9 @@ int main(int argc, char** argv) {
     watch->add_option("--slots", o.slotsFile,
                       "names of the places printers are plugged into: lines PLACE = NAME, the place a USB port "
                       "path (1-1.3) or a port's name");
+    watch->add_option("--http", o.http,
+                      "show the operator's screen in a browser: listen at [ADDR:]PORT (127.0.0.1 unless an "
+                      "address is given; port 0: any free one); its address, with its token, goes to standard error");
     watch
         ->add_option(
             "--start", o.start,

@@ -28,6 +28,7 @@ struct Options {
     bool probe = false;                    // watch: find each printer's speed first
     int busyWaitSeconds = 30;              // watch: how long a busy port is waited for
     std::string slotsFile;                 // watch: the slots' names
+    std::string http;                      // watch: the operator's screen, [ADDR:]PORT
     std::string udevRule;                  // doctor --udev-rule SELECTOR
     std::string journalFile;               // journal: the one to read
     std::string journalAddress;            // journal --address

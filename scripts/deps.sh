@@ -7,7 +7,7 @@ packages="cmake make g++ clang libgtest-dev
   xvfb xauth imagemagick fonts-wine fonts-wqy-zenhei fontconfig locales-all procps
   pkg-config libserialport-dev libudev-dev libcli11-dev nlohmann-json3-dev
   dpkg-dev man-db x11-utils unzip clang-format ansible-core time msitools wixl
-  libc-ares-dev"
+  libc-ares-dev libboost-dev chromium chromium-driver python3-selenium"
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive

@@ -4,6 +4,8 @@
 #   - from a port appearing to its job's record on disk, and the job's own
 #     time (16 keys and the two reads, from its claim to its record), for
 #     RUNS plugs;
+#   - from a job's record (its own time) to the operator's screen hearing of
+#     it (a Server-Sent Events client of watch --http, as the page is);
 #   - `journal` reading back a journal of 100,000 jobs, and --csv;
 #   - `journal --report`, the shift's figures, over the same journal;
 #   - `doctor`, the machine check (it exits 1 when something stands in the way).
@@ -51,9 +53,36 @@ paper-width = 58
 baud = 9600
 PROFILE
 mkdir "$work/plugs"
-"$cli" watch --profile "$work/profile" --journal "$work/journal" -p "$work/plugs/*" >/dev/null 2>&1 &
+"$cli" watch --profile "$work/profile" --journal "$work/journal" -p "$work/plugs/*" --http 127.0.0.1:0 \
+  >/dev/null 2>"$work/station.err" &
 station=$!
 pids="$pids $station"
+i=0
+until grep -q '^station screen: ' "$work/station.err" || [ $i -gt 100 ]; do sleep 0.05; i=$((i + 1)); done
+url=$(sed -n 's/^station screen: //p' "$work/station.err")
+# The screen's client: the wall-clock time each job first reaches it, set
+# against the job record's own time once all have come.
+python3 - "$url" "$runs" "$work/journal" >"$work/screen-samples" <<'PY' &
+import datetime, json, sys, time, urllib.parse, urllib.request
+url, runs, journal = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+parts = urllib.parse.urlsplit(url)
+heard = {}
+with urllib.request.urlopen(f"http://{parts.netloc}/events?{parts.query}", timeout=60) as events:
+    for line in events:
+        if line.startswith(b"data: "):
+            now = time.time() * 1000
+            for job in json.loads(line[6:])["last"]:
+                heard.setdefault(job["n"], now)
+            if len(heard) >= runs:
+                break
+for line in open(journal):
+    record = json.loads(line)
+    if record.get("type") == "job" and record["n"] in heard:
+        made = datetime.datetime.fromisoformat(record["time"].replace("Z", "+00:00")).timestamp() * 1000
+        print(f"record-to-screen {heard[record['n']] - made:.1f}")
+PY
+screen_client=$!
+pids="$pids $screen_client"
 sleep 0.5
 
 samples="$work/samples"
@@ -71,6 +100,8 @@ while [ $k -lt "$runs" ]; do
   sleep 0.4  # the station sees it go
   k=$((k + 1))
 done
+wait "$screen_client" 2>/dev/null || true
+cat "$work/screen-samples" >>"$samples"
 kill -INT "$station"
 wait "$station" 2>/dev/null || true
 # The job's own time: from its claim (just before its first frame) to its
@@ -114,7 +145,7 @@ for k in 1 2 3 4 5; do t0=$(now_ms); "$cli" doctor --journal "$work/journal" >/d
 awk '
   { v[$1] = v[$1] " " $2; n[$1]++ }
   END {
-    split("appear-to-record job-16-keys-2-reads journal-100k-latest journal-100k-csv journal-100k-report doctor", names, " ")
+    split("appear-to-record job-16-keys-2-reads record-to-screen journal-100k-latest journal-100k-csv journal-100k-report doctor", names, " ")
     printf "| %-24s | %5s | %10s | %10s | %10s |\n", "measurement", "runs", "median ms", "min ms", "max ms"
     printf "|%s|%s|%s|%s|%s|\n", "--------------------------", "-------", "------------", "------------", "------------"
     for (k = 1; k in names; k++) {

@@ -8,8 +8,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <atomic>
 #include <chrono>
+#include <list>
 #include <optional>
 #include <string_view>
 
@@ -26,19 +26,30 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using namespace std::chrono_literals;
 
-constexpr auto kRequestBound = 10s;  // a request's whole arrival
-constexpr auto kWriteBound = 10s;    // each answer's, or each event's, leaving
-constexpr auto kLook = 50ms;         // how often a live page's board is looked at: well inside 300 ms
-constexpr auto kKeepAlive = 15s;     // a live page hears something this often, so a gone one is found
-constexpr int kMostConnections = 64;
+constexpr auto kRequestBound = 5s;       // a request's whole arrival
+constexpr auto kWriteBound = 10s;        // each answer's, or each event's, leaving
+constexpr auto kLook = 50ms;             // how often a live page's board is looked at: well inside 300 ms
+constexpr auto kKeepAlive = 15s;         // a live page hears something this often, so a gone one is found
+constexpr auto kStreamLife = 30min;      // then the page's browser connects again, by itself
+constexpr std::size_t kMostAsking = 32;  // connections not (yet) following the board
+constexpr int kMostStreams = 32;         // pages following it
+// A page that stops reading fills this soon, and its writes then reach their bound.
+constexpr int kStreamSendBuffer = 32 * 1024;
 constexpr std::size_t kTokenBytes = 16;  // 128 bits
 constexpr std::size_t kRequestLimit = 8 * 1024;
 
+class Connection;
+
+// What the connections share; only the screen's thread touches it.
 struct Shared {
     const StationBoard& board;
     ScreenAddress address;
     std::string token;
-    std::atomic<int> connections{0};
+    // The connections that ask, oldest first: a new one past the bound
+    // ends the oldest, so that idle sockets, whoever opens them, cannot
+    // keep the operator's page out.
+    std::list<std::weak_ptr<Connection>> asking;
+    int streams = 0;
 };
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
@@ -61,6 +72,7 @@ const char* Reason(int status) {
         case 403: return "This screen answers to its own address and to localhost only.\n";
         case 404: return "Nothing here.\n";
         case 405: return "This screen only reads: GET and HEAD.\n";
+        case 503: return "Too many pages follow this station already.\n";
         default: return "";
     }
 }
@@ -68,12 +80,16 @@ const char* Reason(int status) {
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(tcp::socket socket, Shared& shared)
-        : stream_(std::move(socket)), timer_(stream_.get_executor()), shared_(shared) {
-        ++shared_.connections;
-    }
-    ~Connection() { --shared_.connections; }
+        : stream_(std::move(socket)), timer_(stream_.get_executor()), shared_(shared) {}
+    ~Connection() { Leave(); }
 
-    void Start() { Read(); }
+    void Start() {
+        if (shared_.asking.size() >= kMostAsking)
+            if (const std::shared_ptr<Connection> oldest = shared_.asking.front().lock()) oldest->Close();
+        if (shared_.asking.size() >= kMostAsking) shared_.asking.pop_front();
+        asking_ = shared_.asking.insert(shared_.asking.end(), weak_from_this());
+        Read();
+    }
 
 private:
     void Read() {
@@ -88,15 +104,20 @@ private:
     void OnRead(beast::error_code ec, std::size_t) {
         if (ec) return Close();
         const auto& request = parser_->get();
+        // Exactly one Host: with two, which one names the screen is anyone's guess.
         const auto host = request.find(http::field::host);
+        const bool oneHost = request.count(http::field::host) == 1;
         const ScreenVerdict verdict =
             JudgeRequest(View(request.method_string()), View(request.target()),
-                         host == request.end() ? std::nullopt : std::optional<std::string_view>(View(host->value())),
-                         shared_.address, shared_.token);
+                         oneHost ? std::optional<std::string_view>(View(host->value())) : std::nullopt, shared_.address,
+                         shared_.token);
         version_ = request.version();
         keepAlive_ = request.keep_alive();
         head_ = request.method() == http::verb::head;
-        if (verdict.status == 200 && verdict.resource == ScreenResource::Events && !head_) return StartEvents();
+        if (verdict.status == 200 && verdict.resource == ScreenResource::Events && !head_) {
+            if (shared_.streams < kMostStreams) return StartEvents();
+            return Answer({503});
+        }
         Answer(verdict);
     }
 
@@ -144,6 +165,12 @@ private:
     // Server-Sent Events: the board whole at once, then each time it
     // changes. The stream ends with the connection.
     void StartEvents() {
+        Leave();
+        streaming_ = true;
+        ++shared_.streams;
+        streamStart_ = std::chrono::steady_clock::now();
+        beast::error_code ignored;
+        stream_.socket().set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
         auto header = std::make_shared<http::response<http::empty_body>>(http::status::ok, version_);
         Protect(*header);
         header->set(http::field::content_type, "text/event-stream");
@@ -184,8 +211,10 @@ private:
         timer_.expires_after(kLook);
         timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
             if (ec || self->closed_) return;
+            const auto now = std::chrono::steady_clock::now();
+            if (now - self->streamStart_ >= kStreamLife) return self->Close();
             if (self->shared_.board.Version() != self->seen_) return self->SendState();
-            if (std::chrono::steady_clock::now() - self->lastSent_ >= kKeepAlive) {
+            if (now - self->lastSent_ >= kKeepAlive) {
                 self->event_ = ": still here\n\n";
                 return self->Write();
             }
@@ -193,9 +222,18 @@ private:
         });
     }
 
+    // Out of the asking connections, or of the streams.
+    void Leave() {
+        if (asking_) shared_.asking.erase(*asking_);
+        asking_.reset();
+        if (streaming_) --shared_.streams;
+        streaming_ = false;
+    }
+
     void Close() {
         if (closed_) return;
         closed_ = true;
+        Leave();
         timer_.cancel();
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
@@ -211,6 +249,9 @@ private:
     bool keepAlive_ = false;
     bool head_ = false;
     bool closed_ = false;
+    std::optional<std::list<std::weak_ptr<Connection>>::iterator> asking_;
+    bool streaming_ = false;
+    std::chrono::steady_clock::time_point streamStart_;
     std::uint64_t seen_ = 0;
     std::string event_;
     std::chrono::steady_clock::time_point lastSent_;
@@ -232,16 +273,19 @@ std::string NewToken() {
 
 struct StationScreen::Impl {
     Impl(const StationBoard& board, const ScreenAddress& address, std::string token)
-        : shared{board, address, std::move(token)} {}
+        : shared{board, address, std::move(token), {}, 0} {}
 
     void Accept() {
         acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
             if (ec == net::error::operation_aborted) return;
             if (!ec) {
-                // Past the bound, the connection closes as `socket` goes.
-                if (shared.connections.load() < kMostConnections)
+                Accept();
+                try {
                     std::make_shared<Connection>(std::move(socket), shared)->Start();
-                return Accept();
+                } catch (const std::exception&) {
+                    // That connection goes (out of memory, say); the screen stays.
+                }
+                return;
             }
             // Out of descriptors, say: again shortly, not at once in a spin.
             retry.expires_after(100ms);
@@ -304,13 +348,11 @@ std::unique_ptr<StationScreen> StationScreen::Start(const ScreenAddress& address
 StationScreen::StationScreen(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 StationScreen::~StationScreen() {
-    net::post(impl_->io, [impl = impl_.get()] {
-        beast::error_code ignored;
-        impl->acceptor.close(ignored);
-        impl->retry.cancel();
-    });
     impl_->io.stop();
     impl_->thread.reset();
+    // The thread is gone: what it served may be touched here.
+    beast::error_code ignored;
+    impl_->acceptor.close(ignored);
 }
 
 std::string StationScreen::Url() const {

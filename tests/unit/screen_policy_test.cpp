@@ -43,6 +43,12 @@ TEST(ScreenPolicy, AnswersOnlyReadsThatCarryTheTokenAndNameTheScreen) {
         {"OPTIONS", "/?token=0123456789abcdef0123456789abcdef", "127.0.0.1:8080", "8080", 405},
         {"get", "/?token=0123456789abcdef0123456789abcdef", "127.0.0.1:8080", "8080", 405},
         {"GET", "/journal.jsonl?token=0123456789abcdef0123456789abcdef", "127.0.0.1:8080", "8080", 404},
+        // A request that names another site, or the token in another spelling.
+        {"GET", "http://attacker.example/?token=0123456789abcdef0123456789abcdef", "127.0.0.1:8080", "8080", 404},
+        {"GET", "/?token=%30123456789abcdef0123456789abcdef", "127.0.0.1:8080", "8080", 401},
+        {"GET", "/?token=0123456789ABCDEF0123456789ABCDEF", "127.0.0.1:8080", "8080", 401},
+        {"GET", "/?token=0123456789abcdef0123456789abcdef", "localhost.:8080", "8080", 403},
+        {"GET", "/?token=0123456789abcdef0123456789abcdef", "[::1]:8080", "8080", 200},
     };
     for (const Request& r : cases) {
         std::string error;

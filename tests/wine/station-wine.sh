@@ -3,7 +3,7 @@
 # links to a virtual printer (COM5), with its screen: the port is taken when
 # it appears after the station started, and again after it has gone and
 # come back; each job gets the next number; the screen answers with its
-# token only and shows the slot's tile.
+# token only and shows the slot's tile; Ctrl-C ends it all with 130.
 #   station-wine.sh WINE_RUN TEMPLATE PREFIX WORK_DIR CLI_EXE PRINTER
 set -u
 
@@ -36,6 +36,7 @@ except urllib.error.HTTPError as e:
 PY
 }
 answers() { http "$1" | grep -q "$2"; }  # answers PATH PATTERN
+gone() { ! kill -0 "$1" 2>/dev/null; }
 inside() {
   wine_run=$1 cli=$2
   cd "$WORK" || exit 1
@@ -57,8 +58,14 @@ inside() {
   check "COM5, gone and back, is taken again: job 2" within 60 jobs_at_least 2
   check "the screen: COM5 passed as number 2" within 5 answers "/state?$token" '"n":2,"port":"COM5","slot":"COM5","state":"pass"'
   unplug
-  kill "$station" 2>/dev/null
-  wait "$station" 2>/dev/null
+  # Ctrl-C, as Wine gives it to a console program: the station, its screen
+  # and the screen's thread end, and it says how.
+  kill -INT "$station" 2>/dev/null
+  check "Ctrl-C ends the station within 10 s" within 10 gone "$station"
+  kill -KILL "$station" 2>/dev/null
+  wait "$station"
+  status=$?
+  check "... with status 130" test "$status" = 130
   check "two jobs, numbered 1 and 2, both ok" python3 -c '
 import json, sys
 jobs = [r for r in map(json.loads, open("journal.jsonl")) if r["type"] == "job"]

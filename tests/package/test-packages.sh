@@ -21,10 +21,11 @@ fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
 pass() { printf 'ok: %s\n' "$*"; passed=$((passed + 1)); }
 work=$(mktemp -d)
 app=""
-# window_shows TITLE: waits (60 s at most) for a window TITLE on the display.
+# window_shows TITLE: waits (120 s at most: a loaded machine starts Wine
+# slowly) for a window TITLE on the display.
 window_shows() {
   i=0
-  while [ $i -lt 120 ] && ! xwininfo -root -tree 2>/dev/null | grep -q "\"$1\""; do
+  while [ $i -lt 240 ] && ! xwininfo -root -tree 2>/dev/null | grep -q "\"$1\""; do
     sleep 0.5
     i=$((i + 1))
   done
@@ -167,11 +168,19 @@ Programs and Features: name, maker, version|[ "$(arp "$product" DisplayName)/$(a
 Programs and Features: size in KiB|[ "$(arp "$product" Size)" -gt 1000 ]
 Programs and Features: the program's icon|grep -qF "ProductIcon    REG_SZ    C:\\windows\\Installer\\$product\\Morvane.ico" "$state" && cmp -s "$cache/$product/Morvane.ico" "$top/packaging/windows/Morvane.ico"
 TABLE
-  # The installed program draws its dialog.
-  session wine 'C:\Program Files\Morvane\Morvane.exe' >/dev/null 2>&1 &
+  # The installed program draws its dialog. What Wine says of it is kept,
+  # and shown with the windows there were when it draws none.
+  session wine 'C:\Program Files\Morvane\Morvane.exe' >"$logs/msi-installed-run.log" 2>&1 &
   app=$!
-  window_shows "Morvane V$version" && pass "the installed Morvane.exe draws \"Morvane V$version\"" ||
+  if window_shows "Morvane V$version"; then
+    pass "the installed Morvane.exe draws \"Morvane V$version\""
+  else
     fail "no window \"Morvane V$version\" from the installed Morvane.exe"
+    echo "info: the windows on the display:"
+    windows | sed 's/^/info:   /'
+    echo "info: what Wine said:"
+    tail -n 20 "$logs/msi-installed-run.log" | sed 's/^/info:   /'
+  fi
   kill "$app" 2>/dev/null
   wait "$app" 2>/dev/null
   app=""

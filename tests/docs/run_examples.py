@@ -71,6 +71,8 @@ def substitute(command, ptys, urls):
     command = re.sub(r"/dev/ttyUSB(\d)", lambda m: ptys[int(m.group(1)) % len(ptys)], command)
     command = re.sub(r"tcp://192\.0\.2\.2(\d)", lambda m: urls[int(m.group(1)) % len(urls)], command)
     command = re.sub(r"/srv/(share/)?", "", command)
+    # The screen's port may be taken on this machine: any free one.
+    command = re.sub(r"--http \S+", "--http 127.0.0.1:0", command)
     return command
 
 

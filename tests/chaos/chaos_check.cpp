@@ -5,7 +5,7 @@
 // worker's jobs and its printers' fates come from the seed alone, so a
 // violation replays with the line this prints.
 //
-//   chaos_check [--seed N] [--keys N] [--workers N] [--tcp N] [--timeout MS]
+//   chaos_check [--seed N] [--keys N] [--workers N] [--tcp N] [--timeout MS] [--key-slack MS]
 //               [--only-worker W] [--show-missed] [--logs DIR] [--cli PATH]
 #include <signal.h>
 #include <stdlib.h>
@@ -41,6 +41,7 @@ struct Settings {
     int workers = 16;
     int tcpWorkers = 2;
     int timeoutMs = 120;
+    int keySlackMs = 100;
     int onlyWorker = -1;
     bool showMissed = false;
     std::string logs;  // a folder for each printer's log
@@ -121,7 +122,7 @@ void RunWorker(Shared& shared, int w, std::vector<Line> lines) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             accounts.push_back({line.port, line.Kind(), line.Since(from[k])});
         }
-        const chaos::Verdict verdict = chaos::Judge(job, ran, accounts, s.timeoutMs);
+        const chaos::Verdict verdict = chaos::Judge(job, ran, accounts, s.timeoutMs, s.keySlackMs);
         shared.keys += verdict.tally.keys;
         std::lock_guard<std::mutex> lock(shared.mu);
         shared.tally.Add(verdict.tally);
@@ -131,11 +132,12 @@ void RunWorker(Shared& shared, int w, std::vector<Line> lines) {
                 std::cerr << "MISSED (worker " << w << ", job " << n << "): " << what << "\n--- trace ---\n"
                           << result.err << std::endl;
         for (const std::string& what : verdict.violations) {
-            const std::string text =
-                "VIOLATION (worker " + std::to_string(w) + ", job " + std::to_string(n) + "): " + what +
-                "\n  replay: chaos_check --seed " + std::to_string(s.seed) + " --workers " + std::to_string(s.workers) +
-                " --tcp " + std::to_string(s.tcpWorkers) + " --timeout " + std::to_string(s.timeoutMs) +
-                " --only-worker " + std::to_string(w) + " --keys " + std::to_string(shared.keys.load());
+            const std::string text = "VIOLATION (worker " + std::to_string(w) + ", job " + std::to_string(n) +
+                                     "): " + what + "\n  replay: chaos_check --seed " + std::to_string(s.seed) +
+                                     " --workers " + std::to_string(s.workers) + " --tcp " +
+                                     std::to_string(s.tcpWorkers) + " --timeout " + std::to_string(s.timeoutMs) +
+                                     " --key-slack " + std::to_string(s.keySlackMs) + " --only-worker " +
+                                     std::to_string(w) + " --keys " + std::to_string(shared.keys.load());
             shared.violations.push_back(text);
             std::cerr << text << "\n--- command ---\n"
                       << commandLine << "\n--- output ---\n"
@@ -166,6 +168,8 @@ bool Parse(int argc, char** argv, Settings* s) {
             s->tcpWorkers = std::max(0, std::stoi(value));
         } else if (a == "--timeout") {
             s->timeoutMs = std::max(20, std::stoi(value));
+        } else if (a == "--key-slack") {
+            s->keySlackMs = std::max(0, std::stoi(value));
         } else if (a == "--only-worker") {
             s->onlyWorker = std::stoi(value);
         } else if (a == "--logs") {
@@ -186,7 +190,7 @@ int main(int argc, char** argv) {
     Settings& s = shared.settings;
     if (!Parse(argc, argv, &s)) {
         std::cerr << "usage: chaos_check [--seed N] [--keys N] [--workers N] [--tcp N] [--timeout MS] "
-                     "[--only-worker W]\n";
+                     "[--key-slack MS] [--only-worker W]\n";
         return 2;
     }
     std::cout << "chaos: seed " << s.seed << ", " << s.keys << " keys, " << s.workers << " workers (" << s.tcpWorkers

@@ -18,7 +18,6 @@ constexpr std::int64_t kClockSlackUs = 1000;
 // loaded machine (a few dozen commands and their printers on two cores)
 // takes to schedule a process.
 constexpr long long kFrameSlackMs = 100;
-constexpr long long kKeySlackMs = 100;
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) { return vprinter::HexString(bytes); }
 
@@ -97,7 +96,8 @@ std::vector<SentFrame> SentFrames(const std::string& trace, const std::string& p
     return frames;
 }
 
-Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccount>& lines, int timeoutMs) {
+Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccount>& lines, int timeoutMs,
+              long long keySlackMs) {
     Verdict v;
     // Ended by the signal before it could watch for one: nothing was sent.
     if (run.killedBeforeStart) {
@@ -170,7 +170,7 @@ Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccou
             // Each frame its time-out, a check's included.
             const long long bound =
                 static_cast<long long>(std::max<std::size_t>(frames.size() + checks, 1)) * (timeoutMs + kFrameSlackMs) +
-                kKeySlackMs;
+                keySlackMs;
             v.tally.worstBoundShare =
                 std::max(v.tally.worstBoundShare, static_cast<double>(ms) / static_cast<double>(bound));
             if (ms > bound)

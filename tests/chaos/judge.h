@@ -47,7 +47,10 @@ struct CommandRun {
     bool killedBeforeStart = false;  // the signal came before the command could take it
 };
 
-Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccount>& lines, int timeoutMs);
+// keySlackMs: past the frames' time-outs, what a key may take to start and
+// end (a process's scheduling; more in a sanitized build).
+Verdict Judge(const Job& job, const CommandRun& run, const std::vector<LineAccount>& lines, int timeoutMs,
+              long long keySlackMs);
 
 // The frames the command's --trace says left for a port: bytes, and whether a check.
 struct SentFrame {

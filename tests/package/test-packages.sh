@@ -131,6 +131,15 @@ TABLE
       wine reg query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" /s
       wine reg query "HKLM\Software\Classes\Installer\Products" /s
       echo "cmd: $(wine cmd /c morvane-cli --version 2>&1)"' 2>&1) | tr -d '\r' >"$state"
+    # Now and then Wine's cmd finds the program but fails to start it,
+    # saying "Application could not be started" (seen once in many runs,
+    # with nothing from Wine itself): one more new cmd, and the first
+    # answer shown.
+    if grep -q '^cmd: Application could not be started' "$state"; then
+      printf 'info: %s: the first cmd said: %s\n' "$1" "$(sed -n 's/^cmd: //p' "$state")"
+      again=$( (cd "$work" && session wine cmd /c morvane-cli --version) 2>&1 | tr -d '\r' | tail -n 1)
+      { grep -v '^cmd: ' "$state"; printf 'cmd: %s\n' "$again"; } >"$state.again" && mv "$state.again" "$state"
+    fi
     printf 'info: PATH %s: %s\n' "$1" "$(path_now)"
   }
   path_now() { sed -n 's/^    PATH    REG_[A-Z_]*    //p' "$state"; }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/stop_control.h"
+#include "cli/run/stop_control.h"
 
 namespace morvane::cli {
 

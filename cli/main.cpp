@@ -7,11 +7,11 @@
 #include <exception>
 
 #include "cli/commands.h"
-#include "cli/console.h"
+#include "cli/text/console.h"
 #include "cli/options.h"
-#include "cli/output.h"
-#include "cli/platform.h"
-#include "cli/stop_control.h"
+#include "cli/text/output.h"
+#include "cli/system/platform.h"
+#include "cli/run/stop_control.h"
 
 namespace morvane::cli {
 namespace {

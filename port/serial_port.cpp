@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 #include "protocol/pause.h"
 #include "protocol/read_budget.h"
 

@@ -1,11 +1,11 @@
-#include "cli/doctor.h"
+#include "cli/doctor/doctor.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "cli/console.h"
-#include "cli/output.h"
-#include "cli/udev_rule.h"
+#include "cli/text/console.h"
+#include "cli/text/output.h"
+#include "cli/doctor/udev_rule.h"
 
 namespace morvane::cli {
 

@@ -1,8 +1,8 @@
-#include "cli/udev_rule.h"
+#include "cli/doctor/udev_rule.h"
 
 #include <algorithm>
 
-#include "cli/selector.h"
+#include "cli/ports/selector.h"
 
 namespace morvane::cli {
 

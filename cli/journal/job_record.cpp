@@ -1,8 +1,8 @@
-#include "cli/job_record.h"
+#include "cli/journal/job_record.h"
 
 #include <filesystem>
 
-#include "cli/journal.h"
+#include "cli/journal/journal.h"
 
 namespace morvane::cli {
 

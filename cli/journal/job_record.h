@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/journal.h"
-#include "cli/mutex.h"
-#include "cli/port_info.h"
-#include "cli/record.h"
-#include "cli/runner.h"
+#include "cli/journal/journal.h"
+#include "cli/system/mutex.h"
+#include "cli/ports/port_info.h"
+#include "cli/run/record.h"
+#include "cli/run/runner.h"
 
 namespace morvane::cli {
 

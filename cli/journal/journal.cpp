@@ -1,11 +1,11 @@
-#include "cli/journal.h"
+#include "cli/journal/journal.h"
 
 #include <algorithm>
 #include <mutex>  // std::lock_guard
 
-#include "cli/journal_skim.h"
-#include "cli/platform.h"
-#include "cli/utc_time.h"
+#include "cli/journal/journal_skim.h"
+#include "cli/system/platform.h"
+#include "cli/text/utc_time.h"
 
 namespace morvane::cli {
 

@@ -24,9 +24,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/journal_file.h"
-#include "cli/mutex.h"
-#include "cli/port_info.h"
+#include "cli/journal/journal_file.h"
+#include "cli/system/mutex.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 

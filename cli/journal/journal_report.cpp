@@ -1,4 +1,4 @@
-#include "cli/journal_report.h"
+#include "cli/journal/journal_report.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,14 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "cli/console.h"
-#include "cli/journal.h"
-#include "cli/journal_skim.h"
-#include "cli/journal_view.h"
-#include "cli/mapped_file.h"
-#include "cli/output.h"
-#include "cli/platform.h"
-#include "cli/utc_time.h"
+#include "cli/text/console.h"
+#include "cli/journal/journal.h"
+#include "cli/journal/journal_skim.h"
+#include "cli/journal/journal_view.h"
+#include "cli/journal/mapped_file.h"
+#include "cli/text/output.h"
+#include "cli/system/platform.h"
+#include "cli/text/utc_time.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/journal_skim.h"
+#include "cli/journal/journal_skim.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "cli/journal_view.h"
+#include "cli/journal/journal_view.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,12 +8,12 @@
 #include <set>
 #include <string_view>
 
-#include "cli/console.h"
-#include "cli/journal.h"
-#include "cli/journal_skim.h"
-#include "cli/mapped_file.h"
-#include "cli/output.h"
-#include "cli/platform.h"
+#include "cli/text/console.h"
+#include "cli/journal/journal.h"
+#include "cli/journal/journal_skim.h"
+#include "cli/journal/mapped_file.h"
+#include "cli/text/output.h"
+#include "cli/system/platform.h"
 
 namespace morvane::cli {
 

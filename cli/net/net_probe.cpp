@@ -1,16 +1,16 @@
-#include "cli/net_probe.h"
+#include "cli/net/net_probe.h"
 
 #include <atomic>
 
-#include "cli/batch.h"
-#include "cli/console.h"
-#include "cli/ledger.h"
-#include "cli/net_range.h"
-#include "cli/open_files.h"
-#include "cli/output.h"
-#include "cli/platform.h"
-#include "cli/tcp_address.h"
-#include "cli/tcp_line.h"
+#include "cli/run/batch.h"
+#include "cli/text/console.h"
+#include "cli/run/ledger.h"
+#include "cli/net/net_range.h"
+#include "cli/ports/open_files.h"
+#include "cli/text/output.h"
+#include "cli/system/platform.h"
+#include "cli/net/tcp_address.h"
+#include "cli/net/tcp_line.h"
 
 namespace morvane::cli {
 

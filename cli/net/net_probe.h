@@ -7,8 +7,8 @@
 #include <chrono>
 
 #include "cli/options.h"
-#include "cli/runner.h"
-#include "cli/stop_control.h"
+#include "cli/run/runner.h"
+#include "cli/run/stop_control.h"
 
 namespace morvane::cli {
 

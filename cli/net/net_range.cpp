@@ -1,6 +1,6 @@
-#include "cli/net_range.h"
+#include "cli/net/net_range.h"
 
-#include "cli/tcp_address.h"
+#include "cli/net/tcp_address.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/tcp_address.h"
+#include "cli/net/tcp_address.h"
 
 #include <algorithm>
 #include <cctype>

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/line.h"
+#include "cli/run/line.h"
 
 namespace morvane::cli {
 

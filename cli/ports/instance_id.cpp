@@ -1,4 +1,4 @@
-#include "cli/instance_id.h"
+#include "cli/ports/instance_id.h"
 
 #include <cctype>
 #include <vector>

@@ -7,7 +7,7 @@
 #pragma once
 #include <string_view>
 
-#include "cli/port_info.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/port_info.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 

@@ -1,6 +1,6 @@
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
 
-#include "cli/tcp_address.h"
+#include "cli/net/tcp_address.h"
 #include "port/port_name.h"
 
 namespace morvane::cli {

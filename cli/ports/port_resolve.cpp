@@ -1,12 +1,12 @@
-#include "cli/port_resolve.h"
+#include "cli/ports/port_resolve.h"
 
 #include <cctype>
 #include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "cli/line.h"
-#include "cli/tcp_address.h"
+#include "cli/run/line.h"
+#include "cli/net/tcp_address.h"
 
 namespace morvane::cli {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/port_info.h"
-#include "cli/port_name.h"
-#include "cli/selector.h"
+#include "cli/ports/port_info.h"
+#include "cli/ports/port_name.h"
+#include "cli/ports/selector.h"
 
 namespace morvane::cli {
 

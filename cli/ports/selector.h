@@ -8,11 +8,12 @@
 // and, for the station, a plain port name (COM5, USB1:, /dev/ttyUSB0): the
 // port whenever it is there.
 #pragma once
+#include "cli/ports/glob_pattern.h"
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "cli/port_info.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 
@@ -31,9 +32,5 @@ std::optional<Selector> ParseSelector(std::string_view text, std::string* error)
 
 // Whether a usb: or bt: selector names this port.
 bool Matches(const Selector& selector, const PortInfo& port);
-
-// Shell-style matching: * any run, ? one character, [abc] [a-z] [!x] a set.
-bool GlobMatch(std::string_view pattern, std::string_view text);
-bool IsGlob(std::string_view text);
 
 }  // namespace morvane::cli

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <memory>
 
-#include "cli/codepage.h"
+#include "cli/text/codepage.h"
 
 namespace morvane::cli {
 

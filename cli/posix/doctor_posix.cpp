@@ -22,7 +22,7 @@
 #include "cli/posix/access_advice.h"
 #include "cli/posix/print_queues.h"
 #include "cli/posix/printer_devices.h"
-#include "cli/selector.h"
+#include "cli/ports/glob_pattern.h"
 
 namespace morvane::cli {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/doctor.h"
-#include "cli/port_info.h"
+#include "cli/doctor/doctor.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 

@@ -2,7 +2,7 @@
 // /dev/serial/by-id/usb-*Printer* means what the shell would make of it.
 #include <glob.h>
 
-#include "cli/port_resolve.h"
+#include "cli/ports/port_resolve.h"
 
 namespace morvane::cli {
 

@@ -8,8 +8,8 @@
 #include <csignal>
 #include <cstring>
 
-#include "cli/journal_file.h"
-#include "cli/platform.h"
+#include "cli/journal/journal_file.h"
+#include "cli/system/platform.h"
 #include "cli/posix/lock_holders.h"
 
 namespace morvane::cli {

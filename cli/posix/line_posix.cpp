@@ -3,8 +3,8 @@
 // locked with flock(2), the way serial tools agree that a port is taken
 // (TIOCEXCL alone does not stop root), and a tty gets back the settings it
 // had when the command opened it, as picocom does.
-#include "cli/line.h"
-#include "cli/deadline.h"
+#include "cli/run/line.h"
+#include "cli/run/deadline.h"
 
 #include <cerrno>
 #include <cstring>
@@ -26,7 +26,7 @@
 #include "cli/posix/lock_holders.h"
 #include "cli/posix/open_errors.h"
 #include "cli/posix/sysfs_ports.h"
-#include "cli/tcp_line.h"
+#include "cli/net/tcp_line.h"
 
 namespace morvane::cli {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/line.h"
-#include "cli/port_events.h"
+#include "cli/run/line.h"
+#include "cli/ports/port_events.h"
 #include "cli/posix/doctor_posix.h"
 #include "cli/posix/sysfs_ports.h"
 

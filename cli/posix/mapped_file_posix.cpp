@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/mapped_file.h"
+#include "cli/journal/mapped_file.h"
 
 namespace morvane::cli {
 

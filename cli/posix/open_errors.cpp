@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "cli/line.h"
+#include "cli/run/line.h"
 #include "cli/posix/access_advice.h"
 #include "cli/posix/lock_holders.h"
 

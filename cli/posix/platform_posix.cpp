@@ -1,5 +1,5 @@
 // The command's platform pieces on POSIX.
-#include "cli/platform.h"
+#include "cli/system/platform.h"
 
 #include <algorithm>
 #include <atomic>

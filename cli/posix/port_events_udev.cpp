@@ -5,8 +5,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "cli/platform.h"
-#include "cli/port_events.h"
+#include "cli/system/platform.h"
+#include "cli/ports/port_events.h"
 
 namespace morvane::cli {
 

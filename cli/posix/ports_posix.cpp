@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "cli/line.h"
+#include "cli/run/line.h"
 #include "cli/posix/sysfs_ports.h"
 
 namespace morvane::cli {

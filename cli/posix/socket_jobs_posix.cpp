@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/platform.h"
-#include "cli/deadline.h"
+#include "cli/system/platform.h"
+#include "cli/run/deadline.h"
 #include "cli/posix/socket_wait.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/port_info.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 

@@ -1,7 +1,7 @@
 // The network line on POSIX: a non-blocking TCP socket, its connect bounded
 // by a wait on the socket, and every read and write by the caller's deadline.
-#include "cli/tcp_line.h"
-#include "cli/deadline.h"
+#include "cli/net/tcp_line.h"
+#include "cli/run/deadline.h"
 
 #include <algorithm>
 #include <array>
@@ -21,8 +21,8 @@
 #include <unistd.h>
 
 #include "cli/posix/socket_wait.h"
-#include "cli/tcp_address.h"
-#include "libs/common/socket_address.h"
+#include "cli/net/tcp_address.h"
+#include "common/socket_address.h"
 
 namespace morvane::cli {
 

@@ -1,9 +1,9 @@
-#include "cli/batch.h"
+#include "cli/run/batch.h"
 
 #include <algorithm>
 
-#include "cli/open_files.h"
-#include "cli/platform.h"
+#include "cli/ports/open_files.h"
+#include "cli/system/platform.h"
 
 namespace morvane::cli {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
 
 namespace morvane::cli {
 

@@ -2,7 +2,7 @@
 // runner, the probe): the lender keeps it, and with it the port, between
 // them.
 #pragma once
-#include "cli/line.h"
+#include "cli/run/line.h"
 
 namespace morvane::cli {
 

@@ -1,6 +1,6 @@
-#include "cli/ledger.h"
+#include "cli/run/ledger.h"
 
-#include "cli/platform.h"
+#include "cli/system/platform.h"
 
 namespace morvane::cli {
 

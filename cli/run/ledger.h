@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/mutex.h"
-#include "cli/record.h"
-#include "cli/runner.h"
+#include "cli/system/mutex.h"
+#include "cli/run/record.h"
+#include "cli/run/runner.h"
 
 namespace morvane::cli {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/port_info.h"
-#include "cli/port_name.h"
+#include "cli/ports/port_info.h"
+#include "cli/ports/port_name.h"
 
 namespace morvane::cli {
 

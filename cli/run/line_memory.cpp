@@ -1,4 +1,4 @@
-#include "cli/line_memory.h"
+#include "cli/run/line_memory.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/platform.h"
+#include "cli/system/platform.h"
 
 namespace morvane::cli {
 

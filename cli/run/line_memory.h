@@ -9,8 +9,8 @@
 #include <chrono>
 #include <string>
 
-#include "cli/port_name.h"
-#include "cli/reply_reader.h"
+#include "cli/ports/port_name.h"
+#include "cli/run/reply_reader.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/plan.h"
+#include "cli/run/plan.h"
 
 #include <algorithm>
 #include <charconv>

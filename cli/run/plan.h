@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/codepage.h"
+#include "cli/text/codepage.h"
 #include "protocol/frames.h"
 #include "protocol/settings_catalogue.h"
 

@@ -1,4 +1,4 @@
-#include "cli/record.h"
+#include "cli/run/record.h"
 
 #include <charconv>
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "cli/reply_reader.h"
+#include "cli/run/reply_reader.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/reply_reader.h"
+#include "cli/run/reply_reader.h"
 
 #include <algorithm>
 #include <cctype>

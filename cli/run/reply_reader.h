@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/line.h"
+#include "cli/run/line.h"
 
 namespace morvane::cli {
 

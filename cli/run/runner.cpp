@@ -1,8 +1,8 @@
-#include "cli/runner.h"
+#include "cli/run/runner.h"
 
 #include <cstdio>
-#include "cli/line_memory.h"
-#include "cli/secret_hex.h"
+#include "cli/run/line_memory.h"
+#include "cli/text/secret_hex.h"
 
 #include "protocol/hex.h"
 

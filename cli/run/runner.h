@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/codepage.h"
-#include "cli/line.h"
-#include "cli/plan.h"
-#include "cli/record.h"
-#include "cli/reply_reader.h"
+#include "cli/text/codepage.h"
+#include "cli/run/line.h"
+#include "cli/run/plan.h"
+#include "cli/run/record.h"
+#include "cli/run/reply_reader.h"
 
 namespace morvane::cli {
 

@@ -1,7 +1,7 @@
-#include "cli/stop_control.h"
+#include "cli/run/stop_control.h"
 
-#include "cli/line.h"
-#include "cli/platform.h"
+#include "cli/run/line.h"
+#include "cli/system/platform.h"
 
 namespace morvane::cli {
 

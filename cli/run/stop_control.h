@@ -10,8 +10,8 @@
 #include <map>
 #include <mutex>  // std::lock_guard
 
-#include "cli/mutex.h"
-#include "cli/ledger.h"
+#include "cli/system/mutex.h"
+#include "cli/run/ledger.h"
 
 namespace morvane::cli {
 

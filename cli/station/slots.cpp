@@ -1,4 +1,4 @@
-#include "cli/slots.h"
+#include "cli/station/slots.h"
 
 #include <algorithm>
 #include <fstream>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/port_info.h"
+#include "cli/ports/port_info.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/station.h"
+#include "cli/station/station.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,13 +7,13 @@
 #include <memory>
 #include <string_view>
 
-#include "cli/borrowed_line.h"
-#include "cli/console.h"
-#include "cli/job_record.h"
-#include "cli/line.h"
-#include "cli/output.h"
-#include "cli/platform.h"
-#include "cli/port_resolve.h"
+#include "cli/run/borrowed_line.h"
+#include "cli/text/console.h"
+#include "cli/journal/job_record.h"
+#include "cli/run/line.h"
+#include "cli/text/output.h"
+#include "cli/system/platform.h"
+#include "cli/ports/port_resolve.h"
 
 namespace morvane::cli {
 

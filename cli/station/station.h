@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/journal.h"
-#include "cli/plan.h"
-#include "cli/port_events.h"
-#include "cli/runner.h"
-#include "cli/selector.h"
-#include "cli/slots.h"
-#include "cli/station_board.h"
-#include "cli/stop_control.h"
+#include "cli/journal/journal.h"
+#include "cli/run/plan.h"
+#include "cli/ports/port_events.h"
+#include "cli/run/runner.h"
+#include "cli/ports/selector.h"
+#include "cli/station/slots.h"
+#include "cli/station/station_board.h"
+#include "cli/run/stop_control.h"
 
 namespace morvane::cli {
 

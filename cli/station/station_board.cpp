@@ -1,10 +1,10 @@
-#include "cli/station_board.h"
+#include "cli/station/station_board.h"
 
 #include <mutex>  // std::lock_guard
 #include <nlohmann/json.hpp>
 
-#include "cli/platform.h"
-#include "cli/utc_time.h"
+#include "cli/system/platform.h"
+#include "cli/text/utc_time.h"
 
 namespace morvane::cli {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/mutex.h"
+#include "cli/system/mutex.h"
 
 namespace morvane::cli {
 

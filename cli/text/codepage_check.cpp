@@ -1,4 +1,4 @@
-#include "cli/codepage.h"
+#include "cli/text/codepage.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/console.h"
+#include "cli/text/console.h"
 
 #include <cerrno>
 #include <cstdio>

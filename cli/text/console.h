@@ -6,7 +6,7 @@
 #include <mutex>  // std::lock_guard
 #include <string>
 
-#include "cli/mutex.h"
+#include "cli/system/mutex.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/input.h"
+#include "cli/text/input.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "cli/output.h"
+#include "cli/text/output.h"
 
-#include "cli/secret_hex.h"
+#include "cli/text/secret_hex.h"
 
 #include <cstdio>
 #include <string_view>

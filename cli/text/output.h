@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/ledger.h"
-#include "cli/line.h"
-#include "cli/plan.h"
-#include "cli/port_resolve.h"
-#include "cli/record.h"
-#include "cli/runner.h"
+#include "cli/run/ledger.h"
+#include "cli/run/line.h"
+#include "cli/run/plan.h"
+#include "cli/ports/port_resolve.h"
+#include "cli/run/record.h"
+#include "cli/run/runner.h"
 
 namespace morvane::cli {
 

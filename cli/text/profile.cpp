@@ -1,4 +1,4 @@
-#include "cli/profile.h"
+#include "cli/text/profile.h"
 
 #include <algorithm>
 

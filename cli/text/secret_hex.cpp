@@ -1,4 +1,4 @@
-#include "cli/secret_hex.h"
+#include "cli/text/secret_hex.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "cli/utc_time.h"
+#include "cli/text/utc_time.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // UTF-8 checks for the command's texts and output.
-#include "cli/codepage.h"
+#include "cli/text/codepage.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // Text encodings on Windows: any installed code page by number; the
 // system's ANSI code page by default, as the dialog uses.
-#include "cli/codepage.h"
+#include "cli/text/codepage.h"
 
 #include <windows.h>
 

@@ -9,12 +9,12 @@
 #include <optional>
 #include <vector>
 
-#include "cli/doctor.h"
-#include "cli/line.h"
-#include "cli/port_name.h"
+#include "cli/doctor/doctor.h"
+#include "cli/run/line.h"
+#include "cli/ports/port_name.h"
 #include "cli/windows/system_error.h"
 #include "cli/windows/utf16.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 
 namespace morvane::cli {
 

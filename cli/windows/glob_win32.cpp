@@ -1,6 +1,7 @@
 // Globs on Windows: matched against the machine's port names ("COM*").
-#include "cli/line.h"
-#include "cli/port_resolve.h"
+#include "cli/run/line.h"
+#include "cli/ports/glob_pattern.h"
+#include "cli/ports/port_resolve.h"
 
 namespace morvane::cli {
 

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/journal_file.h"
-#include "cli/platform.h"
+#include "cli/journal/journal_file.h"
+#include "cli/system/platform.h"
 #include "cli/windows/system_error.h"
 #include "cli/windows/utf16.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 
 namespace morvane::cli {
 

@@ -3,7 +3,7 @@
 // library, as the dialog reaches them. Windows opens a COM port for one
 // program at a time already; a COM port gets back its line settings and
 // time-outs when the command lets it go.
-#include "cli/line.h"
+#include "cli/run/line.h"
 
 #include <windows.h>
 
@@ -11,12 +11,12 @@
 #include <map>
 #include <mutex>
 
-#include "cli/deadline.h"
-#include "cli/mutex.h"
-#include "cli/tcp_line.h"
+#include "cli/run/deadline.h"
+#include "cli/system/mutex.h"
+#include "cli/net/tcp_line.h"
 #include "cli/windows/port_library.h"
 #include "cli/windows/system_error.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 #include "port/serial_port.h"
 #include "protocol/exchange.h"
 

@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include "cli/mapped_file.h"
+#include "cli/journal/mapped_file.h"
 #include "cli/windows/system_error.h"
 #include "cli/windows/utf16.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 
 namespace morvane::cli {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "cli/mutex.h"
+#include "cli/system/mutex.h"
 
 namespace morvane::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/open_files.h"
+#include "cli/ports/open_files.h"
 
 namespace morvane::cli {
 

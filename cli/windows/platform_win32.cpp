@@ -1,5 +1,5 @@
 // The command's platform pieces on Windows.
-#include "cli/platform.h"
+#include "cli/system/platform.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "cli/windows/utf16.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 
 namespace morvane::cli {
 

@@ -1,6 +1,6 @@
 // On Windows the station lists the ports again on time.
-#include "cli/platform.h"
-#include "cli/port_events.h"
+#include "cli/system/platform.h"
+#include "cli/ports/port_events.h"
 
 namespace morvane::cli {
 

@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <map>
 
-#include "cli/instance_id.h"
-#include "cli/line.h"
+#include "cli/ports/instance_id.h"
+#include "cli/run/line.h"
 #include "cli/windows/port_library.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 
 namespace morvane::cli {
 

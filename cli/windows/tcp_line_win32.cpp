@@ -1,6 +1,6 @@
 // The network line on Windows: a non-blocking Winsock socket, its connect
 // and every read and write bounded by select() and the caller's deadline.
-#include "cli/tcp_line.h"
+#include "cli/net/tcp_line.h"
 
 // winsock2.h before windows.h, which would bring the old winsock.h.
 #include <winsock2.h>
@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <atomic>
 
-#include "cli/deadline.h"
+#include "cli/run/deadline.h"
 #include "cli/windows/system_error.h"
-#include "libs/common/scoped_handle.h"
+#include "common/scoped_handle.h"
 
 namespace morvane::cli {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "libs/common/guarded.h"
-#include "libs/common/module_folder.h"
-#include "libs/common/scoped_handle.h"
+#include "common/guarded.h"
+#include "common/module_folder.h"
+#include "common/scoped_handle.h"
 #include "libs/skin/skin_parse.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "libs/common/module_folder.h"
-#include "libs/common/scoped_handle.h"
+#include "common/module_folder.h"
+#include "common/scoped_handle.h"
 #include "libs/tarnport/ini_parse.h"
 #include "libs/tarnport/text.h"
 #include "libs/tarnport/wine_path.h"

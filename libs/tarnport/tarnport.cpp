@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "libs/common/guarded.h"
-#include "libs/common/scoped_handle.h"
+#include "common/guarded.h"
+#include "common/scoped_handle.h"
 #include "libs/tarnport/devices.h"
 
 namespace {

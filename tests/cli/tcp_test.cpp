@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/batch.h"
+#include "cli/run/batch.h"
 #include "command.h"
 #include "loopback.h"
 #include "tcp_printers.h"

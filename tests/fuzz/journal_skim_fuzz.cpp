@@ -3,7 +3,7 @@
 // object: it takes it, with the same top-level keys in the same order.
 #include <nlohmann/json.hpp>
 
-#include "cli/journal_skim.h"
+#include "cli/journal/journal_skim.h"
 #include "fuzz_check.h"
 
 using namespace morvane::cli;

@@ -4,8 +4,8 @@
 // lie inside it, and each one read back as a range is itself alone.
 #include <string>
 
-#include "cli/net_range.h"
-#include "cli/tcp_address.h"
+#include "cli/net/net_range.h"
+#include "cli/net/tcp_address.h"
 #include "fuzz_check.h"
 
 using namespace morvane::cli;

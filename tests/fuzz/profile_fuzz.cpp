@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "cli/profile.h"
+#include "cli/text/profile.h"
 #include "fuzz_check.h"
 
 using namespace morvane::cli;

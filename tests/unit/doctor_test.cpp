@@ -13,10 +13,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/doctor.h"
+#include "cli/doctor/doctor.h"
 #include "cli/posix/doctor_posix.h"
 #include "cli/posix/print_queues.h"
-#include "cli/udev_rule.h"
+#include "cli/doctor/udev_rule.h"
 
 namespace {
 

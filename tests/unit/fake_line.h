@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/reply_reader.h"
+#include "cli/run/reply_reader.h"
 
 namespace morvane::cli::fakes {
 

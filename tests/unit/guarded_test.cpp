@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "libs/common/guarded.h"
+#include "common/guarded.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // What the command makes of a Windows device instance id.
-#include "cli/instance_id.h"
+#include "cli/ports/instance_id.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The shift report over a journal the station's own writer fills: counts,
 // first-pass yield, units per hour, failures by key and slot per host, and
 // the window --since and --until cut.
-#include "cli/journal_report.h"
+#include "cli/journal/journal_report.h"
 
 #include <unistd.h>
 
@@ -12,9 +12,9 @@
 #include <fstream>
 #include <tuple>
 
-#include "cli/job_record.h"
-#include "cli/journal.h"
-#include "cli/utc_time.h"
+#include "cli/journal/job_record.h"
+#include "cli/journal/journal.h"
+#include "cli/text/utc_time.h"
 
 namespace {
 

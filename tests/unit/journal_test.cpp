@@ -1,6 +1,6 @@
 // The journal: what a reader makes of lines a crash cut short and of lines
 // that are not ours, and numbers that two stations on one file never share.
-#include "cli/journal.h"
+#include "cli/journal/journal.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "cli/utc_time.h"
+#include "cli/text/utc_time.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // of a batch run at once.
 #include <gtest/gtest.h>
 
-#include "cli/batch.h"
-#include "cli/net_range.h"
-#include "cli/port_name.h"
-#include "cli/selector.h"
-#include "libs/common/socket_address.h"
+#include "cli/run/batch.h"
+#include "cli/net/net_range.h"
+#include "cli/ports/port_name.h"
+#include "cli/ports/selector.h"
+#include "common/socket_address.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Requests checked before anything is sent, and made ready per printer.
-#include "cli/plan.h"
+#include "cli/run/plan.h"
 
 #include <gtest/gtest.h>
 

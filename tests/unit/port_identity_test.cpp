@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/line.h"
-#include "cli/port_resolve.h"
+#include "cli/run/line.h"
+#include "cli/ports/port_resolve.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Profile files: what a technician writes by hand, and what must be refused
 // with the line it is on.
-#include "cli/profile.h"
+#include "cli/text/profile.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // judged as the dialog judges it, is never another frame's answer, a tail,
 // or the line's echo, and never waits past its time-out whatever comes. The
 // line and the clock are fakes, so the waits cost nothing.
-#include "cli/reply_reader.h"
+#include "cli/run/reply_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The job runner between frames: once told to stop, no frame leaves, even
 // when the stop comes while it waits for the answer an earlier frame with
 // the same code still owes.
-#include "cli/runner.h"
+#include "cli/run/runner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Who may read the station's screen: every request's method, Host and token.
-#include "cli/screen/screen_policy.h"
+#include "cli/station/screen/screen_policy.h"
 
 #include <gtest/gtest.h>
 

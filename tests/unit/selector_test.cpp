@@ -1,5 +1,5 @@
 // Selectors as the user writes them, and the glob matching they rest on.
-#include "cli/selector.h"
+#include "cli/ports/selector.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "cli/platform.h"
+#include "cli/system/platform.h"
 #include "cli/posix/socket_wait.h"
 
 namespace {

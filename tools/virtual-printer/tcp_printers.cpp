@@ -16,7 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "libs/common/socket_address.h"
+#include "common/socket_address.h"
 #include "tcp_station.h"
 
 namespace vprinter {

@@ -1,4 +1,4 @@
-#include "cli/screen/page_files.h"
+#include "cli/station/screen/page_files.h"
 
 #include <cstddef>
 

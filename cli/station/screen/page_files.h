@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/screen/screen_policy.h"
+#include "cli/station/screen/screen_policy.h"
 
 namespace morvane::cli {
 

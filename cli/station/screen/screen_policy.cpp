@@ -1,4 +1,4 @@
-#include "cli/screen/screen_policy.h"
+#include "cli/station/screen/screen_policy.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "cli/screen/station_screen.h"
+#include "cli/station/screen/station_screen.h"
 
 // Asio first: on Windows its socket headers must come before windows.h.
 // Boost 1.74's coroutine header uses std::exchange without <utility>.
@@ -13,8 +13,8 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/platform.h"
-#include "cli/screen/page_files.h"
+#include "cli/system/platform.h"
+#include "cli/station/screen/page_files.h"
 
 namespace morvane::cli {
 

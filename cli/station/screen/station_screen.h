@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/screen/screen_policy.h"
-#include "cli/station_board.h"
+#include "cli/station/screen/screen_policy.h"
+#include "cli/station/station_board.h"
 
 namespace morvane::cli {
 

@@ -54,6 +54,25 @@ TEST(SocketJobs, WaitingJobsShareTheThreadsAndKeepTheBound) {
     EXPECT_LT(took, std::chrono::seconds(6));
 }
 
+// Sockets closed and opened again get the same numbers, now in another
+// job on the same thread; a wait that timed out leaves nothing behind that
+// wakes the next holder of its number, or keeps it asleep.
+TEST(SocketJobs, ADescriptorsNextHolderWakesOnItsOwnSocket) {
+    constexpr std::size_t kJobs = 24;
+    std::atomic<int> wrong{0};
+    RunSocketJobs(kJobs, kJobs, [&](std::size_t) {
+        for (int round = 0; round < 20; ++round) {
+            SocketPair pair;
+            if (WaitForSocket(pair.ends[0], POLLIN, round % 4) != 0) ++wrong;  // silent: its time-out
+            EXPECT_EQ(write(pair.ends[1], "x", 1), 1);
+            // Ready before the wait begins: at once, long before 5 s.
+            if (WaitForSocket(pair.ends[0], POLLIN, 5000) != 1) ++wrong;
+            if (WaitForSocket(pair.ends[1], POLLOUT, 5000) != 1) ++wrong;
+        }
+    });
+    EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST(SocketJobs, AJobThatThrowsEndsTheBatchWithItsError) {
     std::atomic<int> ran{0};
     EXPECT_THROW(RunSocketJobs(50, 8,

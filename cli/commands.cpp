@@ -131,7 +131,7 @@ LineOpener SystemLines(const RunOptions& run) {
 
 void RunPorts(const std::vector<PortName>& ports, const Options& o, const std::function<void(std::size_t)>& job) {
     std::string note;
-    RunBatch(ports, static_cast<std::size_t>(o.jobs), job, &note);
+    RunBatch(ports, static_cast<std::size_t>(o.jobs), !o.journal.empty(), job, &note);
     if (!note.empty()) TheConsole().Err("morvane-cli: " + note);
 }
 

@@ -33,8 +33,9 @@ BatchPlan PlanBatch(std::size_t local, std::size_t network, std::size_t jobs, st
     return plan;
 }
 
-void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, const std::function<void(std::size_t)>& job,
-              std::string* note) {
+void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, bool syncs,
+              const std::function<void(std::size_t)>& job, std::string* note) {
+    const auto runNetwork = syncs ? RunInParallel : RunSocketJobs;
     std::vector<std::size_t> local, network;
     for (std::size_t i = 0; i < ports.size(); ++i)
         (ports[i].kind == PortName::Kind::Tcp ? network : local).push_back(i);
@@ -45,12 +46,12 @@ void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, const std::f
                 std::to_string(room.lines) + " lines open at once: the batch runs " + std::to_string(room.lines) +
                 " at a time";
     if (plan.onePool) {
-        (local.empty() ? RunSocketJobs : RunInParallel)(ports.size(), plan.localAtOnce, job);
+        (local.empty() ? runNetwork : RunInParallel)(ports.size(), plan.localAtOnce, job);
         return;
     }
     const auto group = [&](const std::vector<std::size_t>& members, std::size_t atOnce) {
         const bool sockets = !members.empty() && ports[members[0]].kind == PortName::Kind::Tcp;
-        (sockets ? RunSocketJobs : RunInParallel)(members.size(), atOnce, [&](std::size_t k) { job(members[k]); });
+        (sockets ? runNetwork : RunInParallel)(members.size(), atOnce, [&](std::size_t k) { job(members[k]); });
     };
     if (local.empty() || network.empty()) {
         group(local.empty() ? network : local, local.empty() ? plan.networkAtOnce : plan.localAtOnce);

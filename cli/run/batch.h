@@ -26,8 +26,11 @@ struct BatchPlan {
 BatchPlan PlanBatch(std::size_t local, std::size_t network, std::size_t jobs, std::size_t room);
 
 // Runs job(i) for every port under PlanBatch's bounds; *note is set when
-// the open-file limit bounds the run.
-void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, const std::function<void(std::size_t)>& job,
-              std::string* note);
+// the open-file limit bounds the run. Network jobs share threads, unless
+// each record is synced to a journal before its job goes on (`syncs`): a
+// sync may take the disk's while, and jobs sharing a thread would wait out
+// each other's, past their own time-outs. Then each has a thread.
+void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, bool syncs,
+              const std::function<void(std::size_t)>& job, std::string* note);
 
 }  // namespace morvane::cli

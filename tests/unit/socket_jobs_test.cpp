@@ -9,13 +9,19 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
-#include "cli/system/platform.h"
+#include "cli/ports/port_name.h"
 #include "cli/posix/socket_wait.h"
+#include "cli/run/batch.h"
+#include "cli/system/platform.h"
 
 namespace {
 
+using morvane::cli::ParsePortName;
+using morvane::cli::PortName;
+using morvane::cli::RunBatch;
 using morvane::cli::RunSocketJobs;
 using morvane::cli::WaitForSocket;
 using Clock = std::chrono::steady_clock;
@@ -71,6 +77,39 @@ TEST(SocketJobs, ADescriptorsNextHolderWakesOnItsOwnSocket) {
         }
     });
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// A job that blocks outside a socket wait (as a journal's sync does) holds
+// up the jobs that share its thread. When every record is synced, network
+// jobs have a thread each, and the others end while it is still blocked.
+TEST(SocketJobs, WithSyncedRecordsABlockedJobHoldsUpNoOther) {
+    constexpr std::size_t kJobs = 64;  // more than cores: jobs share threads
+    const std::vector<PortName> ports(kJobs, *ParsePortName("tcp://127.0.0.1:9100"));
+    for (const bool syncs : {false, true}) {
+        if (!syncs && std::thread::hardware_concurrency() >= kJobs) continue;
+        std::vector<SocketPair> pairs(kJobs);
+        std::atomic<std::size_t> ended{0};
+        bool othersEnded = false;
+        std::string note;
+        RunBatch(
+            ports, 0, syncs,
+            [&](std::size_t i) {
+                if (i > 0) {
+                    WaitForSocket(pairs[i].ends[0], POLLIN, 5000);
+                    ++ended;
+                    return;
+                }
+                WaitForSocket(-1, 0, 100);  // the others start and wait
+                for (std::size_t k = 1; k < kJobs; ++k) EXPECT_EQ(write(pairs[k].ends[1], "x", 1), 1);
+                const auto until = Clock::now() + std::chrono::seconds(2);
+                while (ended < kJobs - 1 && Clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                othersEnded = ended == kJobs - 1;
+            },
+            &note);
+        EXPECT_EQ(othersEnded, syncs) << (syncs ? "synced records" : "no journal");
+        EXPECT_EQ(ended.load(), kJobs - 1);
+    }
 }
 
 TEST(SocketJobs, AJobThatThrowsEndsTheBatchWithItsError) {

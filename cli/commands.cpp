@@ -129,9 +129,11 @@ LineOpener SystemLines(const RunOptions& run) {
     };
 }
 
-void RunPorts(const std::vector<PortName>& ports, const Options& o, const std::function<void(std::size_t)>& job) {
+// syncs: each record waits for a journal's sync.
+void RunPorts(const std::vector<PortName>& ports, const Options& o, bool syncs,
+              const std::function<void(std::size_t)>& job) {
     std::string note;
-    RunBatch(ports, static_cast<std::size_t>(o.jobs), !o.journal.empty(), job, &note);
+    RunBatch(ports, static_cast<std::size_t>(o.jobs), syncs, job, &note);
     if (!note.empty()) TheConsole().Err("morvane-cli: " + note);
 }
 
@@ -271,7 +273,7 @@ int RunProbe(const Options& o, StopControl& stop) {
         sinks.push_back(&ledger.Add({blank}));
     }
     stop.BeginRun(ledger);
-    RunPorts(ports, o, [&](std::size_t i) {
+    RunPorts(ports, o, false, [&](std::size_t i) {
         sinks[i]->Sending(0);
         sinks[i]->Done(0, ProbePrinter(ports[i], run, SystemLines(run), SystemClock()));
     });
@@ -354,7 +356,7 @@ int RunJobs(const std::string& command, const Options& o, StopControl& stop) {
     std::vector<PrinterSpeed> speeds(ports.size());
     std::atomic<bool> unrecorded{false};
     stop.BeginRun(ledger);
-    RunPorts(ports, o, [&](std::size_t i) {
+    RunPorts(ports, o, journal != nullptr, [&](std::size_t i) {
         RecordCollector collected(BlankRecords(ports[i].text, steps[i]), sinks[i]);
         if (!journal) {
             speeds[i] = {ports[i].text,

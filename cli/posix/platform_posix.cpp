@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -51,9 +52,19 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
         for (std::size_t i = 0; i < count; ++i) job(i);
         return;
     }
+    // A job that throws ends the batch with its error, on this thread: no
+    // new job starts, and the ones running end first.
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;  // set once, by whoever flips `failed`
     const auto work = [&] {
-        for (std::size_t i = next++; i < count; i = next++) job(i);
+        for (std::size_t i = next++; i < count && !failed; i = next++) {
+            try {
+                job(i);
+            } catch (...) {
+                if (!failed.exchange(true)) failure = std::current_exception();
+            }
+        }
     };
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < workers; ++i) {
@@ -65,6 +76,7 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
     }
     if (threads.empty()) work();
     for (std::thread& t : threads) t.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 struct Thread::Impl {

@@ -1,6 +1,7 @@
 #include "cli/run/batch.h"
 
 #include <algorithm>
+#include <string>
 
 #include "cli/ports/open_files.h"
 #include "cli/system/platform.h"
@@ -35,7 +36,18 @@ BatchPlan PlanBatch(std::size_t local, std::size_t network, std::size_t jobs, st
 
 void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, bool syncs,
               const std::function<void(std::size_t)>& job, std::string* note) {
-    const auto runNetwork = syncs ? RunInParallel : RunSocketJobs;
+    // Network jobs share threads, unless their records wait for a journal's
+    // sync; those wait on the disk one after another under the journal's
+    // lock anyway, so more threads than kSyncedNetworkJobs buy nothing.
+    const auto run = [&](bool sockets, std::size_t count, std::size_t atOnce,
+                         const std::function<void(std::size_t)>& f) {
+        if (!sockets) return RunInParallel(count, atOnce, f);
+        if (!syncs) return RunSocketJobs(count, atOnce, f);
+        if (atOnce > kSyncedNetworkJobs && count > kSyncedNetworkJobs)
+            *note = (note->empty() ? "" : *note + "; ") + "with a journal, network printers are taken " +
+                    std::to_string(kSyncedNetworkJobs) + " at a time";
+        RunInParallel(count, std::min(atOnce, kSyncedNetworkJobs), f);
+    };
     std::vector<std::size_t> local, network;
     for (std::size_t i = 0; i < ports.size(); ++i)
         (ports[i].kind == PortName::Kind::Tcp ? network : local).push_back(i);
@@ -46,12 +58,12 @@ void RunBatch(const std::vector<PortName>& ports, std::size_t jobs, bool syncs,
                 std::to_string(room.lines) + " lines open at once: the batch runs " + std::to_string(room.lines) +
                 " at a time";
     if (plan.onePool) {
-        (local.empty() ? runNetwork : RunInParallel)(ports.size(), plan.localAtOnce, job);
+        run(local.empty(), ports.size(), plan.localAtOnce, job);
         return;
     }
     const auto group = [&](const std::vector<std::size_t>& members, std::size_t atOnce) {
         const bool sockets = !members.empty() && ports[members[0]].kind == PortName::Kind::Tcp;
-        (sockets ? runNetwork : RunInParallel)(members.size(), atOnce, [&](std::size_t k) { job(members[k]); });
+        run(sockets, members.size(), atOnce, [&](std::size_t k) { job(members[k]); });
     };
     if (local.empty() || network.empty()) {
         group(local.empty() ? network : local, local.empty() ? plan.networkAtOnce : plan.localAtOnce);

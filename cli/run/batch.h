@@ -14,6 +14,7 @@
 namespace morvane::cli {
 
 constexpr std::size_t kNetworkJobs = 64;
+constexpr std::size_t kSyncedNetworkJobs = 64;  // with a journal: a thread each
 
 struct BatchPlan {
     bool onePool = false;         // --jobs: local and network jobs share one bound

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 
 #include "cli/windows/utf16.h"
@@ -22,11 +23,21 @@ struct Workers {
     const std::function<void(std::size_t)>* job;
     std::size_t count;
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure{};  // set once, by whoever flips `failed`
 };
 
+// A job that throws ends the batch with its error: no new job starts, and
+// RunInParallel throws it once the running ones have ended.
 DWORD WINAPI Work(void* param) {
     Workers* w = static_cast<Workers*>(param);
-    for (std::size_t i = w->next++; i < w->count; i = w->next++) (*w->job)(i);
+    for (std::size_t i = w->next++; i < w->count && !w->failed; i = w->next++) {
+        try {
+            (*w->job)(i);
+        } catch (...) {
+            if (!w->failed.exchange(true)) w->failure = std::current_exception();
+        }
+    }
     return 0;
 }
 
@@ -90,6 +101,7 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
     Workers shared{&job, count};
     if (workers == 1) {
         Work(&shared);
+        if (shared.failure) std::rethrow_exception(shared.failure);
         return;
     }
     std::vector<HANDLE> threads;
@@ -108,6 +120,7 @@ void RunInParallel(std::size_t count, std::size_t maxAtOnce, const std::function
         if (WaitForMultipleObjects(n, threads.data() + at, TRUE, INFINITE) == WAIT_FAILED)
             for (DWORD k = 0; k < n; ++k) WaitForSingleObject(threads[at + k], INFINITE);
     }
+    if (shared.failure) std::rethrow_exception(shared.failure);
 }
 
 // Network jobs on Windows keep a thread apiece: its sockets wait in

@@ -9,11 +9,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="${MORVANE_BUILD_DIR:-$top/build}"
 # Where the time goes: each step's seconds, printed as a table at the end.
 times=$(mktemp)
+trap 'rm -f "$times"' EXIT INT TERM
 began=$(date +%s)
 mark=$began
 took() {
   now=$(date +%s)
-  printf '| %-44s | %5s |\n' "$1" "$((now - mark))" >>"$times"
+  printf '| %-54s | %5s |\n' "$1" "$((now - mark))" >>"$times"
   mark=$now
 }
 "$top/scripts/deps.sh"
@@ -58,6 +59,6 @@ echo "== Packages"
 took "packages: build and test"
 echo "== Where the time went (s)"
 cat "$times"
-printf '| %-44s | %5s |\n' "all" "$(($(date +%s) - began))"
+printf '| %-54s | %5s |\n' "all" "$(($(date +%s) - began))"
 rm -f "$times"
 exit $status

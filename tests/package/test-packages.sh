@@ -137,8 +137,9 @@ TABLE
     # answer shown.
     if grep -q '^cmd: Application could not be started' "$state"; then
       printf 'info: %s: the first cmd said: %s\n' "$1" "$(sed -n 's/^cmd: //p' "$state")"
-      again=$( (cd "$work" && session wine cmd /c morvane-cli --version) 2>&1 | tr -d '\r' | tail -n 1)
-      { grep -v '^cmd: ' "$state"; printf 'cmd: %s\n' "$again"; } >"$state.again" && mv "$state.again" "$state"
+      again=$( (cd "$work" && session sh -c 'echo "cmd: $(wine cmd /c morvane-cli --version 2>&1)"') 2>&1 |
+        tr -d '\r' | grep '^cmd: ' | head -n 1)
+      { grep -v '^cmd: ' "$state"; printf '%s\n' "${again:-cmd: (nothing)}"; } >"$state.again" && mv "$state.again" "$state"
     fi
     printf 'info: PATH %s: %s\n' "$1" "$(path_now)"
   }

@@ -11,3 +11,16 @@ if(MORVANE_TESTS AND NOT TARGET gtest)
   add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
   include(GoogleTest)
 endif()
+
+# GoogleTest's headers cost a test file more than its own code does: a test
+# program parses them, and the headers its files share, once.
+option(MORVANE_PCH "Precompile GoogleTest and the shared headers of each native test program" ON)
+function(morvane_precompile_test_headers target)
+  if(MORVANE_PCH)
+    target_precompile_headers(${target} PRIVATE
+      <gtest/gtest.h> <nlohmann/json.hpp>
+      <algorithm> <atomic> <chrono> <filesystem> <fstream> <functional> <set> <sstream> <string>
+      <thread> <vector>
+      <fcntl.h> <poll.h> <signal.h> <sys/socket.h> <sys/wait.h> <unistd.h>)
+  endif()
+endfunction()

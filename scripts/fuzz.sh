@@ -5,9 +5,16 @@
 # the input that caused it is left in <build-dir>/fuzz-artifacts.
 #
 #   scripts/fuzz.sh [seconds-per-target] [build-dir]
+#   scripts/fuzz.sh --build-only [build-dir]
 #
 # MORVANE_FUZZ_RUNS=N runs each target for N executions instead of a time.
 set -eu
+build_only=false
+if [ "${1:-}" = "--build-only" ]; then
+    build_only=true
+    shift
+    set -- 0 "$@"
+fi
 seconds="${1:-5}"
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${2:-$top/build/fuzz}"
@@ -15,10 +22,12 @@ build="${2:-$top/build/fuzz}"
 targets=$(grep -E '^[a-z_]+$' "$top/tests/fuzz/targets.txt")
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G "Unix Makefiles" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF \
     -DMORVANE_WINE_TESTS=OFF -DMORVANE_SANITIZE=address,undefined >/dev/null
 # shellcheck disable=SC2046 # one word a target
 cmake --build "$build" -j "$(nproc)" --target $(printf 'fuzz_%s ' $targets) >/dev/null
+$build_only && exit 0
 
 mkdir -p "$build/fuzz-artifacts"
 # fuzz NAME: one target's run; its verdict in fuzz-artifacts/NAME.verdict.

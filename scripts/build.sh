@@ -22,7 +22,7 @@ setsid sh -c '
   cmake --build "$2/native" -j "$3"' sh "$top" "$build" "$jobs" >"$native_log" 2>&1 &
 native=$!
 # A session of its own: whatever ends this script ends that build too.
-trap 'kill -- -$native 2>/dev/null' EXIT INT TERM
+trap 'kill -- -$native 2>/dev/null || true' EXIT INT TERM
 
 cmake -S "$top" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -32,38 +32,30 @@ echo "== Format"
 took "format check"
 
 echo "== Unit, virtual printer, Wine and end-to-end tests"
-# Meanwhile the sanitized tree and then the fuzz targets build, at low
-# priority: most of the Wine programs' time is the dialog's own waits, in
-# which the machine is idle, and a test that wants a core takes it back at
-# once. The sanitized tree, wanted first, gets the larger share. Line tables
-# (-g1) are all the sanitizers' reports need, and build a fifth faster than
-# full debug information.
-cmake -S "$top" -B "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=address,undefined \
-      -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DMORVANE_WINE_TESTS=OFF >/dev/null
-# Each in a session of its own, so that whatever ends this script ends the
-# whole build.
-setsid nice -n 15 cmake --build "$build/sanitize" -j "$(nproc)" >"$build/sanitize-build.log" 2>&1 &
-sanitize_build=$!
-fuzz_build=""
-if [ -x "$top/scripts/fuzz.sh" ]; then
-  setsid nice -n 19 "$top/scripts/fuzz.sh" --build-only "$build/fuzz" >"$build/fuzz-build.log" 2>&1 &
-  fuzz_build=$!
-fi
-trap 'kill -- -$sanitize_build ${fuzz_build:+-$fuzz_build} 2>/dev/null; stop_display; rm -f "$times"' EXIT INT TERM
 # Side by side: each Wine program has a prefix and a display of its own,
-# and most of their time is the dialog's own waits, so more run at once
+# and much of their time is the dialog's own waits, so more run at once
 # than there are cores.
 jobs="${MORVANE_TEST_JOBS:-$(($(nproc) * 2))}"
 (cd "$build/native" && ctest --output-on-failure --timeout 600 -j "$jobs") || status=1
 took "native tests (unit, printer, Wine, end-to-end, chaos)"
 
 echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-if ! wait "$sanitize_build"; then
-  tail -n 60 "$build/sanitize-build.log" >&2
-  echo "the sanitized build failed: $build/sanitize-build.log" >&2
-  exit 1
+# Line tables (-g1) are all the sanitizers' reports need, and build a fifth
+# faster than full debug information.
+cmake -S "$top" -B "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=address,undefined \
+      -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DMORVANE_WINE_TESTS=OFF >/dev/null
+cmake --build "$build/sanitize" -j "$(nproc)" >/dev/null
+took "sanitized build"
+# Meanwhile the fuzz targets build, at the lowest priority: a test that
+# wants a core takes it back at once, and the longest of these tests runs
+# alone. A session of its own, so that whatever ends this script ends that
+# build too.
+fuzz_build=""
+if [ -x "$top/scripts/fuzz.sh" ]; then
+  setsid nice -n 19 "$top/scripts/fuzz.sh" --build-only "$build/fuzz" >"$build/fuzz-build.log" 2>&1 &
+  fuzz_build=$!
+  trap 'kill -- -$fuzz_build 2>/dev/null || true; stop_display; rm -f "$times"' EXIT INT TERM
 fi
-took "sanitized build (what the native tests left of it)"
 (cd "$build/sanitize" && ctest --output-on-failure --timeout 300 -j "$(nproc)") || status=1
 took "sanitized tests"
 

@@ -21,8 +21,10 @@ setsid sh -c '
         -DMORVANE_WIN_BUILD_DIR="$2/win" -DMORVANE_WIN_TEST_BUILD_DIR="$2/win-tests" >/dev/null &&
   cmake --build "$2/native" -j "$3"' sh "$top" "$build" "$jobs" >"$native_log" 2>&1 &
 native=$!
-# A session of its own: whatever ends this script ends that build too.
-trap 'kill -- -$native 2>/dev/null || true' EXIT INT TERM
+# A session of its own, so that the exit trap ends the whole build.
+trap 'kill -- -$native 2>/dev/null || true' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 cmake -S "$top" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -34,9 +36,10 @@ cmake --build "$build/win-tests" -j "$jobs"
 native_status=0
 wait "$native" || native_status=$?
 trap - EXIT INT TERM
-cat "$native_log"
 if [ "$native_status" -ne 0 ]; then
+  cat "$native_log" >&2
   echo "build.sh: the native build failed ($native_log)" >&2
   exit 1
 fi
+cat "$native_log"
 echo "The program: $build/win/Morvane (Morvane.exe, TarnPortDll.dll, SkinPlusPlusDLL.dll, XPCorona.ssk)"

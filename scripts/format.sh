@@ -14,7 +14,7 @@ files() {
 if [ "${1:-}" = "--check" ]; then
   # Many files to a process and one process a core: a process each took
   # half a minute.
-  out=$(files | xargs -P "$(nproc)" -n 40 clang-format --dry-run -Werror 2>&1) && status=0 || status=$?
+  out=$(files | xargs -r -P "$(nproc)" -n 40 clang-format --dry-run -Werror 2>&1) && status=0 || status=$?
   bad=$(printf '%s\n' "$out" | sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: error: code should be clang-formatted.*/\1/p' | sort -u)
   if [ "$status" -eq 0 ]; then echo "format: every file is formatted"; exit 0; fi
   if [ -n "$bad" ]; then
@@ -24,5 +24,5 @@ if [ "${1:-}" = "--check" ]; then
   fi
   exit 1
 fi
-files | xargs -P "$(nproc)" -n 40 clang-format -i
+files | xargs -r -P "$(nproc)" -n 40 clang-format -i
 exit 0

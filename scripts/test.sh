@@ -9,7 +9,16 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="${MORVANE_BUILD_DIR:-$top/build}"
 # Where the time goes: each step's seconds, printed as a table at the end.
 times=$(mktemp)
-trap 'rm -f "$times"' EXIT INT TERM
+fuzz_build=""
+cleanup() {
+  # The fuzz targets' build, if it still runs: its session, by its leader's id.
+  [ -z "$fuzz_build" ] || kill -- -"$fuzz_build" 2>/dev/null || true
+  stop_display 2>/dev/null || true
+  rm -f "$times"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 began=$(date +%s)
 mark=$began
 took() {
@@ -24,7 +33,6 @@ took "build: Windows program, its test programs, native"
 
 . "$top/scripts/xvfb.sh"
 start_display
-trap 'stop_display; rm -f "$times"' EXIT INT TERM
 
 status=0
 echo "== Format"
@@ -46,22 +54,22 @@ cmake -S "$top" -B "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE
       -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DMORVANE_WINE_TESTS=OFF >/dev/null
 cmake --build "$build/sanitize" -j "$(nproc)" >/dev/null
 took "sanitized build"
-# Meanwhile the fuzz targets build, at the lowest priority: a test that
-# wants a core takes it back at once, and the longest of these tests runs
-# alone. A session of its own, so that whatever ends this script ends that
-# build too.
-fuzz_build=""
+# Meanwhile the fuzz targets build, only on a core that nothing else wants
+# (SCHED_IDLE): the longest of these tests runs alone. A session of its own,
+# so that the exit trap ends the whole build.
 if [ -x "$top/scripts/fuzz.sh" ]; then
-  setsid nice -n 19 "$top/scripts/fuzz.sh" --build-only "$build/fuzz" >"$build/fuzz-build.log" 2>&1 &
+  setsid chrt --idle 0 "$top/scripts/fuzz.sh" --build-only "$build/fuzz" >"$build/fuzz-build.log" 2>&1 &
   fuzz_build=$!
-  trap 'kill -- -$fuzz_build 2>/dev/null || true; stop_display; rm -f "$times"' EXIT INT TERM
 fi
 (cd "$build/sanitize" && ctest --output-on-failure --timeout 300 -j "$(nproc)") || status=1
 took "sanitized tests"
 
 if [ -n "$fuzz_build" ]; then
   echo "== Fuzz smoke run"
-  if wait "$fuzz_build"; then
+  fuzz_built=0
+  wait "$fuzz_build" || fuzz_built=$?
+  fuzz_build=""  # reaped: its id may soon be another's
+  if [ "$fuzz_built" -eq 0 ]; then
     "$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" "$build/fuzz" || status=1
   else
     tail -n 60 "$build/fuzz-build.log" >&2
